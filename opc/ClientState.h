@@ -1,0 +1,222 @@
+// The client's run-time state: the connection, the flags the commands and
+// the read cycle test, the item table and the record of the last reading.
+//
+// One Client object holds all of it together with the ports to the window.
+// main() creates it and hands it to every operation; a test can build a
+// fresh one, or two in one process. It is used only on the thread that owns
+// the window, and nothing in it is locked.
+#pragma once
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "opc/FixedText.h"
+#include "platform/opcda/OpcDa.h"
+#include "platform/ui/Ui.h"
+
+namespace tagwell {
+
+using com::BSTR;
+using com::FILETIME;
+using com::HRESULT;
+using com::OPCHANDLE;
+using com::VARTYPE;
+using com::WCHAR;
+using com::WORD;
+
+inline constexpr int MAX_ITEMS = 1000;
+
+// One monitored item. Row i of the table is row i of each of the five item
+// columns of the main window.
+struct ItemRecord {
+  std::u16string itemName;          // item ID handed to the server; owned by the row
+  VARTYPE vtCanonical = com::VT_EMPTY;
+  OPCHANDLE hClient = 0;            // always 1
+  OPCHANDLE hServer = 0;
+  com::Variant vValue;              // last value read by ReadGroup
+  FILETIME ftTimeStamp{};           // UTC, as the server delivered it
+  WORD wQuality = 0;
+  WORD euType = 0;                  // 0 none, 1 analog, 2 enumerated
+};
+
+// MAX_ITEMS rows plus the parallel array of server handles that every group
+// call is given one element of (count 1). Element i equals rows[i].hServer.
+struct ItemTable {
+  std::vector<ItemRecord> rows = std::vector<ItemRecord>(MAX_ITEMS);
+  std::array<OPCHANDLE, MAX_ITEMS> serverHandles{};
+};
+
+struct ClientState {
+  // Table cursors.
+  int lastRowIndex = 0;
+  int currentItem = 0;
+  int currentRow = 0;
+  int itemsAdded = 0;
+  int selectedRow = -1;
+  int displayedItemCount = 0;
+
+  // Connection. Interface pointers are owned references (released by
+  // Disconnect); null where the server lacks the interface.
+  com::IMalloc* ptrIMalloc = nullptr;
+  com::IOPCServer* ptrIOPCServer = nullptr;
+  com::IUnknown* ptrRemoteServer = nullptr;
+  com::IPersistFile* ptrIPersistFile = nullptr;
+  com::IEnumUnknown* ptrIEnumUnknown = nullptr;
+  com::IOPCServerPublicGroups* ptrIOPCServerPublicGroups = nullptr;
+  com::IOPCBrowseServerAddressSpace* ptrIOPCBrowseServerAddressSpace = nullptr;
+  com::IOPCItemProperties* ptrIOPCItemProperties = nullptr;
+  HRESULT hrIOPCServer = com::E_NOINTERFACE;
+  HRESULT hrIPersistFile = com::E_NOINTERFACE;
+  HRESULT hrIEnumUnknown = com::E_NOINTERFACE;
+  HRESULT hrIOPCServerPublicGroups = com::E_NOINTERFACE;
+  HRESULT hrIOPCBrowseServerAddressSpace = com::E_NOINTERFACE;
+  HRESULT hrIOPCItemProperties = com::E_NOINTERFACE;
+  com::OPCSERVERSTATUS* ptrServerStatus = nullptr;
+  com::IOPCItemMgt* ptrIOPCItemMgt = nullptr;
+  OPCHANDLE hServerGroup = 0;
+  OPCHANDLE lastServerHandle = 0;
+
+  // Names. The wide strings are made by AnsiToWide and owned here: each is
+  // freed with FreeWide when it is replaced and by Disconnect.
+  FixedText<260> szServerName;
+  WCHAR* wszServerName = nullptr;
+  FixedText<260> szComputerName;
+  FixedText<260> szRemoteServerName;
+  WCHAR* wszComputerName = nullptr;
+  WCHAR* wszRemoteServerName = nullptr;
+
+  // Flags, 0 or 1.
+  int connected = 0;
+  int remoteMode = 0;
+  int databaseWriting = 0;
+  int isActive = 0;
+  int monitorEnabled = 0;
+  int monitorItemPresent = 0;
+  int monitorValueRead = 0;
+  int monitorValueNext = 0;
+  int monitorError = 0;
+  int readingStarted = 0;
+
+  // The item being added.
+  FixedText<128> szItemName;
+  WCHAR* wszItemName = nullptr;
+  VARTYPE vtLastCanonical = com::VT_EMPTY;  // requested type of the next addition
+  WORD lastEUType = 0;
+
+  // Reading.
+  com::Variant currentValue;
+  FixedText<256> szReadItemName;
+  FixedText<1024> szValueText;
+  FixedText<256> szTimeText;
+  FixedText<256> szVendorText;
+
+  // Main window fields.
+  FixedText<256> writeText;     // write-value dialog, at most 255 characters
+  FixedText<124> cycleText;     // cycle-duration dialog, at most 123 characters
+  int cycleSelected = 0;
+  int clientsNumber = 0;
+  FixedText<260> databasePath;
+  int itemChosen = 0;
+};
+
+// The last reading, filled by ReadGroup and ReadItem and consumed by the
+// database writer.
+struct CurrentReading {
+  const char* qualityText = "";
+  com::WORD second = 0, minute = 0, hour = 0, year = 0, month = 0, day = 0;
+  int valueType = 0;  // 1 boolean, 2 integer, 3 long, 4 float, 5 double, 6 string
+  const char* itemName = "";  // points at ClientState::szReadItemName once a reading was made
+  const char* stringTypeName = "";
+  const char* longTypeName = "";
+  const char* doubleTypeName = "";
+  const char* floatTypeName = "";
+  const char* integerTypeName = "";
+  const char* booleanTypeName = "";
+  BSTR stringValue = nullptr;  // borrowed from the value being read; valid during WriteDatabase only
+  std::int32_t longValue = 0;
+  std::int16_t booleanValue = 0;
+  float floatValue = 0;
+  std::int32_t integerValue = 0;
+  double doubleValue = 0;
+};
+
+// What the address-space walk found. Capacities are limits: the walk stops
+// storing when a list is full. Entries past a count are stale.
+struct BrowseLists {
+  static constexpr int kItemCapacity = 10240;
+  static constexpr int kGroupCapacity = 1024;
+  std::vector<std::string> browseItemNames;
+  int browseItemCount = 0;
+  std::vector<std::string> browseGroupNames;
+  int browseGroupCount = 0;
+};
+
+// State the database writer keeps between calls.
+struct DatabaseWriterState {
+  int emptyStringWarnings = 0;
+  std::string connectionString;
+};
+
+// The window's list boxes and boxes, by control id.
+struct WindowPorts {
+  ui::ListBox* localServers = nullptr;  // 5
+  ui::ListBox* serverInfo = nullptr;    // 6
+  ui::ListBox* itemNames = nullptr;     // 7
+  ui::ListBox* values = nullptr;        // 8
+  ui::ListBox* timeStamps = nullptr;    // 9
+  ui::ListBox* qualities = nullptr;     // 10
+  ui::ListBox* types = nullptr;         // 11
+  ui::ListBox* cycleBox = nullptr;      // 12
+  ui::ListBox* itemCount = nullptr;     // 19
+  ui::ListBox* roleBox = nullptr;       // 20
+  ui::MessageBox* messageBox = nullptr;
+  ui::StatusText* databaseStatus = nullptr;
+};
+
+class Client {
+ public:
+  // folder: where Logfile.txt and Config.ini are; empty means the current
+  // directory at the moment of each access.
+  explicit Client(WindowPorts ports, std::string folder = {});
+  ~Client();
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  // Path of a file of the working folder ("Logfile.txt", "Config.ini").
+  std::string FilePath(const char* name) const;
+
+  ClientState state;
+  ItemTable table;
+  CurrentReading reading;
+  BrowseLists browse;
+  DatabaseWriterState dbWriter;
+  WindowPorts ui;
+  std::string folder;
+};
+
+// Convenience: the one-line box rewrite (insert the text at 0, delete line 1).
+void SetOneLineBox(ui::ListBox& box, std::string_view text);
+// A column row rewrite: insert at row, delete row + 1.
+void ReplaceRow(ui::ListBox& box, int row, std::string_view text);
+
+// --- Table operations --------------------------------------------------------
+
+// Remove row k: moves rows k+1 .. lastRowIndex up one place (all fields, and
+// serverHandles in step), then lastRowIndex -= 1, currentRow -= 1 and
+// currentItem = lastRowIndex + 1. The caller has removed the item from the
+// group and deletes the row from the columns.
+void RemoveTableRow(Client& client, int k);
+
+// Reset at Disconnect: the cursors, counters and flags become 0, the browse
+// lists are emptied and emptyStringWarnings becomes 0. The rows themselves
+// are kept; a new connection overwrites them from row 0. Interface pointers
+// are not touched (Disconnect releases them).
+void ResetClientState(Client& client);
+
+// True when the table holds MAX_ITEMS rows (counted in the Item name
+// column, whose row n is row n of the table) and another addition must be
+// refused.
+bool TableIsFull(const Client& client);
+
+}  // namespace tagwell

@@ -1,0 +1,54 @@
+// The journal Logfile.txt in the client's working folder: opened for
+// appending, written and closed for every message; "\n" line ends; no time
+// stamps and no levels. Every line the client writes has its own function
+// here, so the texts stand in one place.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+#include "opc/ClientState.h"
+
+namespace tagwell {
+
+// How a writer reports a log file that cannot be opened.
+enum class LogOpen {
+  Unchecked,       // not at all
+  Checked,         // message box "Error:can't open logfile" / "Open Logfile", no owner
+  CheckedToList,   // the line "***Error:can't open logfile." in the server information list
+};
+
+// Appends text (which carries its own line ends) to Logfile.txt. Returns
+// false when the file could not be opened; the failure is reported as
+// `open` says and the caller goes on.
+bool AppendLog(Client& client, LogOpen open, std::string_view text);
+
+// --- The lines ---------------------------------------------------------------
+void LogCoInitializeError(Client& client);
+void LogCoInitializeSecurityError(Client& client);
+void LogCoGetMallocError(Client& client);
+// After a successful connect: the vendor text without its three leading
+// blanks, the server name, and the start time (local).
+void LogConnectBlock(Client& client, std::string_view vendor, std::string_view serverName,
+                     const com::SYSTEMTIME& startTime);
+void LogRemoteComputer(Client& client);
+void LogRemoteServer(Client& client);
+void LogAddItemFailed(Client& client);
+void LogItemAdded(Client& client, std::string_view itemName, std::string_view euText);
+void LogItemCount(Client& client, int count);
+void LogRemoveItemFailed(Client& client, int rowFromOne);
+void LogItemRemoved(Client& client, std::string_view itemName, int count);
+void LogCycleDuration(Client& client, std::string_view seconds);
+void LogReadGroupError(Client& client);
+void LogReadItemError(Client& client);
+void LogWriteNotConnected(Client& client);
+void LogMonitorWriteNotConnected(Client& client);
+// Both lines of an empty string refused by the database writer.
+void LogEmptyStringRefused(Client& client);
+// An item the server refused (S_FALSE), with the server's reason.
+void LogItemRefused(Client& client, std::string_view itemName, std::string_view reason);
+// A database failure after the database was opened.
+void LogWriteDatabaseError(Client& client, std::string_view errorText);
+
+}  // namespace tagwell

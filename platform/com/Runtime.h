@@ -1,0 +1,96 @@
+// The COM runtime: apartment start-up and shut-down, security, class
+// lookup and object creation.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/com/Unknown.h"
+
+namespace com {
+
+inline constexpr DWORD CLSCTX_INPROC_SERVER = 0x1;
+inline constexpr DWORD CLSCTX_INPROC_HANDLER = 0x2;
+inline constexpr DWORD CLSCTX_LOCAL_SERVER = 0x4;
+inline constexpr DWORD CLSCTX_REMOTE_SERVER = 0x10;
+inline constexpr DWORD CLSCTX_SERVER = CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER;
+inline constexpr DWORD CLSCTX_ALL = CLSCTX_SERVER | CLSCTX_INPROC_HANDLER;
+
+inline constexpr DWORD COINIT_APARTMENTTHREADED = 0x2;
+inline constexpr DWORD COINIT_MULTITHREADED = 0x0;
+
+inline constexpr DWORD RPC_C_AUTHN_LEVEL_DEFAULT = 0;
+inline constexpr DWORD RPC_C_AUTHN_LEVEL_NONE = 1;
+inline constexpr DWORD RPC_C_IMP_LEVEL_IMPERSONATE = 3;
+inline constexpr DWORD EOAC_NONE = 0;
+
+struct COAUTHINFO;
+
+struct COSERVERINFO {
+  DWORD dwReserved1;
+  LPWSTR pwszName;
+  COAUTHINFO* pAuthInfo;
+  DWORD dwReserved2;
+};
+
+struct MULTI_QI {
+  const IID* pIID;
+  IUnknown* pItf;
+  HRESULT hr;
+};
+
+// Per-thread count, as on Windows: the first call gives S_OK, later ones
+// S_FALSE; each successful call needs one CoUninitialize.
+HRESULT CoInitialize(void* reserved);
+HRESULT CoInitializeEx(void* reserved, DWORD coInit);
+void CoUninitialize();
+// Records its arguments once per process; a second call gives RPC_E_TOO_LATE.
+HRESULT CoInitializeSecurity(void* securityDescriptor, LONG authServiceCount, void* authServices,
+                             void* reserved1, DWORD authnLevel, DWORD impLevel, void* authList,
+                             DWORD capabilities, void* reserved3);
+void CoFreeUnusedLibraries();
+
+// "{...}" is parsed as a GUID; any other text is a ProgID looked up among the
+// installed servers (platform/registry). Failure: CO_E_CLASSSTRING.
+HRESULT CLSIDFromString(LPCOLESTR text, CLSID* clsid);
+
+// Creates an object of class clsid and asks it for the interfaces of
+// results[0..count). In-process classes are used when context has
+// CLSCTX_INPROC_SERVER and the class has an in-process factory; otherwise the
+// installed ServerActivator creates it in a local server process
+// (CLSCTX_LOCAL_SERVER) or on the computer named by serverInfo
+// (CLSCTX_REMOTE_SERVER). Returns S_OK when every entry succeeded,
+// CO_S_NOTALLINTERFACES (0x00080012) when some did, and the failure otherwise.
+HRESULT CoCreateInstanceEx(REFCLSID clsid, IUnknown* outer, DWORD context, COSERVERINFO* serverInfo,
+                           DWORD count, MULTI_QI* results);
+HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** ppv);
+
+inline constexpr HRESULT CO_S_NOTALLINTERFACES = 0x00080012;
+
+// --- In-process classes -----------------------------------------------------
+// Creates an instance and returns the interface riid of it in *ppv.
+using ClassFactoryFunction = std::function<HRESULT(REFIID riid, void** ppv)>;
+
+// Makes clsid creatable in this process until RevokeInprocClass(cookie).
+DWORD RegisterInprocClass(REFCLSID clsid, ClassFactoryFunction factory);
+void RevokeInprocClass(DWORD cookie);
+
+// --- Out-of-process activation ---------------------------------------------
+// The platform's stand-in for DCOM activation, realised by rpc/.
+class ServerActivator {
+ public:
+  virtual ~ServerActivator() = default;
+  // Creates an object of class clsid in its local server process (host
+  // empty) or on the computer host ("name" or "name:port"), and fills the
+  // entries of results as CoCreateInstanceEx describes.
+  virtual HRESULT Activate(REFCLSID clsid, const std::u16string& host, DWORD count,
+                           MULTI_QI* results) = 0;
+};
+
+// Installs the activator used for local and remote contexts (null removes
+// it; without one those contexts give REGDB_E_CLASSNOTREG). The caller keeps
+// ownership and keeps it alive while it is installed.
+void SetServerActivator(ServerActivator* activator);
+ServerActivator* GetServerActivator();
+
+}  // namespace com

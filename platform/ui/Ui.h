@@ -1,0 +1,73 @@
+// Ports through which the operations below app/ reach the window: list
+// boxes, message boxes and the database status text. The desktop client
+// realises them with Qt widgets; tests use the recording fakes of
+// tests/support. All calls are made on the thread that owns the window.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tagwell::ui {
+
+inline constexpr int LB_ERR = -1;
+
+// A list box with the Win32 LB_ operations the client uses. Lines stay in
+// insertion order (no sorting). Indexes are 0-based.
+class ListBox {
+ public:
+  virtual ~ListBox() = default;
+  // LB_ADDSTRING: appends; returns the new line's index.
+  virtual int AddString(std::string_view text) = 0;
+  // LB_INSERTSTRING: inserts before line index, or appends for -1; returns
+  // the new line's index, LB_ERR when index is beyond the count.
+  virtual int InsertString(int index, std::string_view text) = 0;
+  // LB_DELETESTRING: returns the number of lines left, LB_ERR when there is
+  // no such line.
+  virtual int DeleteString(int index) = 0;
+  // LB_RESETCONTENT.
+  virtual void ResetContent() = 0;
+  // LB_GETCOUNT.
+  virtual int GetCount() const = 0;
+  // LB_GETTEXT: the line's text into *text; returns its length in bytes, or
+  // LB_ERR (text untouched) when there is no such line.
+  virtual int GetText(int index, std::string* text) const = 0;
+  // LB_GETCURSEL: the selected line, LB_ERR when none.
+  virtual int GetCurSel() const = 0;
+  // LB_SETCURSEL: selects line index; -1 or an index out of range clears the
+  // selection and returns LB_ERR. Sends no selection notification.
+  virtual int SetCurSel(int index) = 0;
+  // LB_SETITEMDATA / LB_GETITEMDATA: a number kept with a line. Setting on
+  // a missing line gives LB_ERR; getting from one gives LB_ERR.
+  virtual int SetItemData(int index, std::intptr_t data) = 0;
+  virtual std::intptr_t GetItemData(int index) const = 0;
+  // LB_SETHORIZONTALEXTENT: the scrollable width in pixels.
+  virtual void SetHorizontalExtent(int pixels) = 0;
+};
+
+enum class Icon { Warning, Information };
+
+// Owner::MainWindow makes the box modal to the main window. Owner::None
+// leaves the main window usable while the box is open (its read cycle keeps
+// running); the call still returns only when the operator closes the box.
+enum class Owner { None, MainWindow };
+
+inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;
+
+class MessageBox {
+ public:
+  virtual ~MessageBox() = default;
+  // Shows text with an OK button; returns IDOK once it is closed.
+  virtual int Show(std::string_view text, std::string_view caption, Icon icon, Owner owner) = 0;
+};
+
+// The database status line under the item columns; the window creates it
+// the first time a text is set.
+class StatusText {
+ public:
+  virtual ~StatusText() = default;
+  virtual void SetText(std::string_view text) = 0;
+};
+
+}  // namespace tagwell::ui
