@@ -186,6 +186,11 @@ class Client {
   // Path of a file of the working folder ("Logfile.txt", "Config.ini").
   std::string FilePath(const char* name) const;
 
+  // Records CurrentReading as one database row when recording is on (the
+  // readers call it). The desktop client installs db's WriteDatabase; null
+  // records nothing.
+  int (*writeDatabase)(Client& client) = nullptr;
+
   ClientState state;
   ItemTable table;
   CurrentReading reading;

@@ -72,7 +72,9 @@ inline constexpr HRESULT CO_S_NOTALLINTERFACES = 0x00080012;
 using ClassFactoryFunction = std::function<HRESULT(REFIID riid, void** ppv)>;
 
 // Makes clsid creatable in this process until RevokeInprocClass(cookie).
-DWORD RegisterInprocClass(REFCLSID clsid, ClassFactoryFunction factory);
+// A non-empty progId is also resolved by CLSIDFromString (before the
+// installed servers are looked at).
+DWORD RegisterInprocClass(REFCLSID clsid, ClassFactoryFunction factory, std::string progId = {});
 void RevokeInprocClass(DWORD cookie);
 
 // --- Out-of-process activation ---------------------------------------------
