@@ -11,8 +11,8 @@
 namespace com {
 
 // {00000002-0000-0000-C000-000000000046}
-inline constexpr IID IID_IMalloc = {0x00000002, 0x0000, 0x0000,
-                                    {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr IID IID_IMalloc = {
+    0x00000002, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 inline constexpr DWORD MEMCTX_TASK = 1;
 
@@ -28,7 +28,11 @@ class IMalloc : public IUnknown {
   virtual void HeapMinimize() = 0;
 };
 
-// Thread-safe. CoTaskMemFree(nullptr) does nothing.
+// Thread-safe. CoTaskMemFree(nullptr) does nothing. CoTaskMemRealloc(nullptr,
+// cb) allocates; CoTaskMemRealloc(pv, 0) frees pv and gives null; on failure
+// the old block stays valid. Freeing or reallocating a pointer that is not a
+// live block of this allocator (a malloc block, a second free) is reported on
+// stderr and otherwise ignored, so it cannot corrupt the heap.
 void* CoTaskMemAlloc(std::size_t cb);
 void* CoTaskMemRealloc(void* pv, std::size_t cb);
 void CoTaskMemFree(void* pv);
