@@ -41,11 +41,13 @@ enum VARENUM : VARTYPE {
 // SysAllocString*(nullptr...) give a null BSTR only where Windows does.
 BSTR SysAllocString(const OLECHAR* text);
 BSTR SysAllocStringLen(const OLECHAR* text, UINT length);  // text may be null: zero-filled
-void SysFreeString(BSTR bstr);                              // null is fine
-UINT SysStringLen(BSTR bstr);                               // characters; 0 for null
-UINT SysStringByteLen(BSTR bstr);                           // bytes; 0 for null
-// Convenience for this platform's code: a BSTR from UTF-8 text.
+void SysFreeString(BSTR bstr);                             // null is fine
+UINT SysStringLen(BSTR bstr);                              // characters; 0 for null
+UINT SysStringByteLen(BSTR bstr);                          // bytes; 0 for null
+// Convenience for this platform's code: a BSTR from UTF-8 text, and the
+// characters of a BSTR (embedded zeros included; empty for null).
 BSTR SysAllocStringUtf8(std::string_view utf8);
+std::u16string_view BstrView(BSTR bstr);
 
 // --- SAFEARRAY -------------------------------------------------------------
 struct SAFEARRAYBOUND {
@@ -64,11 +66,16 @@ struct SAFEARRAY {
 
 inline constexpr USHORT FADF_HAVEVARTYPE = 0x0080;
 
-// Only one-dimensional arrays of VT_R8 and VT_UI1 (and the other plain
-// numeric types) are supported; other element types give null.
+// One-dimensional arrays of the plain numeric element types (VT_I1, VT_I2,
+// VT_I4, VT_I8, VT_UI1, VT_UI2, VT_UI4, VT_UI8, VT_INT, VT_UINT, VT_R4, VT_R8,
+// VT_BOOL, VT_DATE, VT_ERROR); other element types give null. An array is one
+// task-allocator block; only arrays made by these functions may be passed to
+// them. Elements start zeroed. Any other dim than 1 gives DISP_E_BADINDEX;
+// an index outside the bounds DISP_E_BADINDEX; destroying an array while it
+// is accessed (SafeArrayAccessData) DISP_E_ARRAYISLOCKED.
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lowerBound, ULONG elements);
-HRESULT SafeArrayDestroy(SAFEARRAY* psa);                  // E_INVALIDARG for null
-HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut);
+HRESULT SafeArrayDestroy(SAFEARRAY* psa);                    // E_INVALIDARG for null
+HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut);  // null copies to null
 HRESULT SafeArrayGetVartype(SAFEARRAY* psa, VARTYPE* pvt);
 UINT SafeArrayGetDim(SAFEARRAY* psa);
 UINT SafeArrayGetElemsize(SAFEARRAY* psa);
@@ -105,6 +112,7 @@ struct VARIANT {
     INT intVal;
     UINT uintVal;
     VARIANT* pvarVal;
+    void* byref;  // any VT_BYREF variant: the address of the value
   };
 };
 using VARIANTARG = VARIANT;
@@ -112,18 +120,39 @@ using VARIANTARG = VARIANT;
 inline constexpr USHORT VARIANT_NOVALUEPROP = 0x01;
 inline constexpr USHORT VARIANT_ALPHABOOL = 0x02;
 
+// True for the types a VARIANT may hold here: the scalar types of VARENUM
+// except VT_VARIANT, VT_ARRAY of any of them but VT_EMPTY and VT_NULL, and
+// VT_BYREF of either (or of VT_VARIANT). Anything else is DISP_E_BADVARTYPE.
+bool IsValidVariantType(VARTYPE vt);
+
 void VariantInit(VARIANT* v);
 // Frees what the variant owns (BSTR, array, interface) and makes it VT_EMPTY.
+// A VT_BYREF variant owns nothing. Fails, leaving v alone, for an invalid
+// type (DISP_E_BADVARTYPE) and for an array that is accessed
+// (DISP_E_ARRAYISLOCKED).
 HRESULT VariantClear(VARIANT* v);
 // Clears dest, then makes it a deep copy of src (strings and arrays duplicated,
-// interfaces AddRef'd). dest == src is allowed and does nothing.
+// interfaces AddRef'd, VT_BYREF copied as it is). dest == src is allowed and
+// does nothing. On failure dest is left unchanged.
 HRESULT VariantCopy(VARIANT* dest, const VARIANT* src);
-// Converts src to type vt into dest (dest may equal src). Supported: the
-// empty type, the integer and floating types, VT_BOOL, VT_DATE, VT_BSTR among
-// each other, and an array to the same array type. Numbers round half to even
-// into integers; a value out of range gives DISP_E_OVERFLOW; text that is not
-// a number, and any other pair, DISP_E_TYPEMISMATCH. Number text uses the "C"
-// locale. On failure dest is left unchanged.
+// Converts src to type vt into dest (dest may equal src). Supported among
+// each other: VT_EMPTY (as 0, "" or false; any of these converts to VT_EMPTY),
+// VT_I1, VT_I2, VT_I4, VT_I8, VT_UI1, VT_UI2, VT_UI4, VT_UI8, VT_INT, VT_UINT,
+// VT_R4, VT_R8, VT_DATE (as a plain double), VT_BOOL and VT_BSTR; any type to
+// itself; an array to the same array type (a copy).
+// - Numbers round half to even into integers; a value outside the target's
+//   range (a negative one into an unsigned type, NaN into any integer, a
+//   finite double beyond VT_R4) gives DISP_E_OVERFLOW.
+// - VT_BOOL: VARIANT_TRUE is -1, so true becomes -1 in signed types and the
+//   all-ones value in unsigned ones; any nonzero number becomes VARIANT_TRUE.
+// - Text: numbers in the "C" locale, blanks around them allowed; "True" and
+//   "False" in any case convert to VT_BOOL. Text that is no number (empty,
+//   trailing junk) gives DISP_E_TYPEMISMATCH. Into text, doubles get the
+//   fewest of 15..17 significant digits that read back to the same value
+//   (7..9 for VT_R4); VT_BOOL gives "True"/"False" with VARIANT_ALPHABOOL,
+//   else "-1"/"0".
+// Any other pair gives DISP_E_TYPEMISMATCH (VT_BYREF sources included), and an
+// invalid type DISP_E_BADVARTYPE. On failure dest is left unchanged.
 HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, USHORT flags, VARTYPE vt);
 
 // Owns one VARIANT: copying copies it deeply, destruction clears it.
