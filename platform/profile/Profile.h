@@ -4,7 +4,13 @@
 // ends), a missing section or key created, the default returned for
 // anything missing. A write replaces the file atomically (a temporary file in
 // the same folder, then rename), so a reader in another process sees the old
-// or the new file, never half of one.
+// or the new file, never half of one. Writers in any process of this
+// machine also lock the file for their read-modify-write, so that two
+// writers never lose each other's keys; readers take no lock.
+//
+// Names are compared and written without their surrounding blanks. Texts are
+// UTF-8 (or any other bytes); a file larger than 4 MiB, or anything but a
+// regular file, is not taken for a profile file.
 #pragma once
 
 #include <cstddef>
@@ -16,13 +22,21 @@ namespace tagwell::profile {
 // bytes, cut at a character boundary, always terminated) and returns the
 // number of bytes copied. A missing file, section or key gives defaultValue.
 // Leading and trailing blanks of the value are dropped, and one pair of
-// surrounding quotes.
+// surrounding quotes. A null section or key reads as missing; a null buffer
+// or a size of 0 copies nothing.
 std::size_t GetPrivateProfileString(const char* section, const char* key, const char* defaultValue,
                                     char* buffer, std::size_t size, const std::string& file);
 
 // Sets key in section to value, creating the file, section or key as needed.
+// A new section is appended at the end of the file; a new key follows the
+// last entry of its section. New lines take the line end of the file ("\n"
+// for a new file), and the file keeps its permission bits. A null value
+// deletes the key, a null key the whole section (nothing is created then).
 // Returns false when the file could not be written (the old file is then
-// unchanged).
+// unchanged), and for names or a value that would not read back as written:
+// a line break anywhere, a ']' in the section, a '=' in the key, or a key
+// starting with '[', ';' or '#'. A symbolic link is kept: its target is
+// replaced.
 bool WritePrivateProfileString(const char* section, const char* key, const char* value,
                                const std::string& file);
 
