@@ -190,6 +190,11 @@ class Client {
   // readers call it). The desktop client installs db's WriteDatabase; null
   // records nothing.
   int (*writeDatabase)(Client& client) = nullptr;
+  // Walks the server's address space; the connect sequences call it after
+  // the server status and before the group is created. The address-space
+  // walk lives above this layer, so the desktop client installs browse's
+  // BrowseAddressSpace here; null walks nothing.
+  void (*browseAddressSpace)(Client& client) = nullptr;
 
   ClientState state;
   ItemTable table;

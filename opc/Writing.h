@@ -5,11 +5,16 @@
 
 namespace tagwell {
 
-// Writes writeText, converted to the canonical type of row currentItem.
+// Writes writeText, converted to the canonical type of row currentItem (the
+// handle and value arguments are not used). Refused with a message when no
+// row is selected, when the type has no conversion from text, and on a
+// STAND BY client while the heartbeat item is present. While not connected
+// it shuts COM down and clears the connection, reading and recording flags.
 // 0, or 1 after an error.
 int WriteItem(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE serverHandle,
               com::VARIANT* value);
-// Writes monitorValueNext to row 0. 0, or 1 after an error.
+// Writes monitorValueNext to row 0, which must be the heartbeat item
+// "OPC.ConnectionMonitor". 0, or 1 after an error (monitorError is then 1).
 int WriteConnectionMonitor(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE serverHandle,
                            com::VARIANT* value);
 
