@@ -46,6 +46,8 @@ ULONG ElementSize(VARTYPE vt) {
     case VT_R8:
     case VT_DATE:
       return 8;
+    case VT_BSTR:
+      return sizeof(BSTR);
     default:
       return 0;
   }
@@ -56,13 +58,27 @@ bool IsVector(SAFEARRAY* psa) {
 }
 
 // The element at *indices into *element; DISP_E_BADINDEX outside the bounds.
-HRESULT Locate(SAFEARRAY* psa, const LONG* indices, const void* pv, void** element) {
-  if (!IsVector(psa) || !indices || !pv) return E_INVALIDARG;
+HRESULT Locate(SAFEARRAY* psa, const LONG* indices, void** element) {
+  if (!IsVector(psa) || !indices) return E_INVALIDARG;
   const SAFEARRAYBOUND& b = psa->rgsabound[0];
   std::int64_t offset = std::int64_t{*indices} - b.lLbound;
   if (offset < 0 || offset >= std::int64_t{b.cElements}) return DISP_E_BADINDEX;
   *element = static_cast<unsigned char*>(psa->pvData) + offset * psa->cbElements;
   return S_OK;
+}
+
+bool HoldsStrings(SAFEARRAY* psa) {
+  return psa->fFeatures & FADF_BSTR;
+}
+
+BSTR* Strings(SAFEARRAY* psa) {
+  return static_cast<BSTR*>(psa->pvData);
+}
+
+// A copy of b; false when b is a string and memory ran out.
+bool CopyString(BSTR b, BSTR* out) {
+  *out = b ? SysAllocStringLen(b, SysStringLen(b)) : nullptr;
+  return *out || !b;
 }
 
 }  // namespace
@@ -79,7 +95,7 @@ SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lowerBound, ULONG elements) {
   block->vt = vt;
   SAFEARRAY& sa = block->array;
   sa.cDims = 1;
-  sa.fFeatures = FADF_HAVEVARTYPE;
+  sa.fFeatures = vt == VT_BSTR ? FADF_HAVEVARTYPE | FADF_BSTR : FADF_HAVEVARTYPE;
   sa.cbElements = size;
   sa.cLocks = 0;
   sa.pvData = raw + kDataOffset;
@@ -90,6 +106,8 @@ SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lowerBound, ULONG elements) {
 HRESULT SafeArrayDestroy(SAFEARRAY* psa) {
   if (!IsVector(psa)) return E_INVALIDARG;
   if (psa->cLocks > 0) return DISP_E_ARRAYISLOCKED;
+  if (HoldsStrings(psa))
+    for (ULONG i = 0; i < psa->rgsabound[0].cElements; ++i) SysFreeString(Strings(psa)[i]);
   CoTaskMemFree(BlockOf(psa));
   return S_OK;
 }
@@ -102,7 +120,16 @@ HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut) {
   const SAFEARRAYBOUND& b = psa->rgsabound[0];
   SAFEARRAY* copy = SafeArrayCreateVector(BlockOf(psa)->vt, b.lLbound, b.cElements);
   if (!copy) return E_OUTOFMEMORY;
-  std::memcpy(copy->pvData, psa->pvData, std::size_t{b.cElements} * psa->cbElements);
+  if (!HoldsStrings(psa)) {
+    std::memcpy(copy->pvData, psa->pvData, std::size_t{b.cElements} * psa->cbElements);
+  } else {
+    for (ULONG i = 0; i < b.cElements; ++i) {
+      if (!CopyString(Strings(psa)[i], &Strings(copy)[i])) {
+        SafeArrayDestroy(copy);
+        return E_OUTOFMEMORY;
+      }
+    }
+  }
   *ppsaOut = copy;
   return S_OK;
 }
@@ -155,16 +182,29 @@ HRESULT SafeArrayUnaccessData(SAFEARRAY* psa) {
 
 HRESULT SafeArrayGetElement(SAFEARRAY* psa, LONG* indices, void* pv) {
   void* element;
-  HRESULT hr = Locate(psa, indices, pv, &element);
-  if (SUCCEEDED(hr)) std::memcpy(pv, element, psa->cbElements);
-  return hr;
+  HRESULT hr = Locate(psa, indices, &element);
+  if (FAILED(hr)) return hr;
+  if (!pv) return E_INVALIDARG;
+  if (HoldsStrings(psa))
+    return CopyString(*static_cast<BSTR*>(element), static_cast<BSTR*>(pv)) ? S_OK : E_OUTOFMEMORY;
+  std::memcpy(pv, element, psa->cbElements);
+  return S_OK;
 }
 
 HRESULT SafeArrayPutElement(SAFEARRAY* psa, LONG* indices, void* pv) {
   void* element;
-  HRESULT hr = Locate(psa, indices, pv, &element);
-  if (SUCCEEDED(hr)) std::memcpy(element, pv, psa->cbElements);
-  return hr;
+  HRESULT hr = Locate(psa, indices, &element);
+  if (FAILED(hr)) return hr;
+  if (HoldsStrings(psa)) {
+    BSTR copy;
+    if (!CopyString(static_cast<BSTR>(pv), &copy)) return E_OUTOFMEMORY;
+    SysFreeString(*static_cast<BSTR*>(element));
+    *static_cast<BSTR*>(element) = copy;
+    return S_OK;
+  }
+  if (!pv) return E_INVALIDARG;
+  std::memcpy(element, pv, psa->cbElements);
+  return S_OK;
 }
 
 }  // namespace com

@@ -65,14 +65,19 @@ struct SAFEARRAY {
 };
 
 inline constexpr USHORT FADF_HAVEVARTYPE = 0x0080;
+inline constexpr USHORT FADF_BSTR = 0x0100;
 
 // One-dimensional arrays of the plain numeric element types (VT_I1, VT_I2,
 // VT_I4, VT_I8, VT_UI1, VT_UI2, VT_UI4, VT_UI8, VT_INT, VT_UINT, VT_R4, VT_R8,
-// VT_BOOL, VT_DATE, VT_ERROR); other element types give null. An array is one
-// task-allocator block; only arrays made by these functions may be passed to
-// them. Elements start zeroed. Any other dim than 1 gives DISP_E_BADINDEX;
-// an index outside the bounds DISP_E_BADINDEX; destroying an array while it
-// is accessed (SafeArrayAccessData) DISP_E_ARRAYISLOCKED.
+// VT_BOOL, VT_DATE, VT_ERROR) and of VT_BSTR; other element types give null.
+// An array is one task-allocator block; only arrays made by these functions
+// may be passed to them. Elements start zeroed (null strings). Any other dim
+// than 1 gives DISP_E_BADINDEX; an index outside the bounds DISP_E_BADINDEX;
+// destroying an array while it is accessed (SafeArrayAccessData)
+// DISP_E_ARRAYISLOCKED.
+// A VT_BSTR array owns its strings: destroying frees them, copying
+// duplicates them, PutElement takes pv as the BSTR itself (null allowed)
+// and stores a copy, GetElement stores a copy into the BSTR that pv points at.
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lowerBound, ULONG elements);
 HRESULT SafeArrayDestroy(SAFEARRAY* psa);                    // E_INVALIDARG for null
 HRESULT SafeArrayCopy(SAFEARRAY* psa, SAFEARRAY** ppsaOut);  // null copies to null

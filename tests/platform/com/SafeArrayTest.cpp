@@ -56,7 +56,6 @@ TEST(SafeArray, EmptyVectorAndUnsupportedTypes) {
   EXPECT_EQ(SafeArrayGetElement(empty, &index, &b), DISP_E_BADINDEX);
   SafeArrayDestroy(empty);
 
-  EXPECT_EQ(SafeArrayCreateVector(VT_BSTR, 0, 2), nullptr);
   EXPECT_EQ(SafeArrayCreateVector(VT_VARIANT, 0, 2), nullptr);
   EXPECT_EQ(SafeArrayDestroy(nullptr), E_INVALIDARG);
 }
@@ -88,6 +87,35 @@ TEST(SafeArray, CopyIsIndependentAndKeepsTypeAndBounds) {
   SAFEARRAY* none = sa;
   EXPECT_EQ(SafeArrayCopy(nullptr, &none), S_OK);
   EXPECT_EQ(none, nullptr);
+  EXPECT_EQ(TaskMemOutstanding(), before);
+}
+
+TEST(SafeArray, StringVectorsOwnTheirStrings) {
+  std::size_t before = TaskMemOutstanding();
+  SAFEARRAY* sa = SafeArrayCreateVector(VT_BSTR, 0, 3);
+  ASSERT_NE(sa, nullptr);
+  BSTR open = SysAllocString(u"Open");
+  LONG i = 0;
+  ASSERT_EQ(SafeArrayPutElement(sa, &i, open), S_OK);  // stores a copy
+  SysFreeString(open);
+  i = 1;
+  BSTR closed = SysAllocString(u"Closed");
+  SafeArrayPutElement(sa, &i, closed);
+  SafeArrayPutElement(sa, &i, closed);  // replacing frees the earlier copy
+  SysFreeString(closed);
+
+  SAFEARRAY* copy = nullptr;
+  ASSERT_EQ(SafeArrayCopy(sa, &copy), S_OK);
+  SafeArrayDestroy(sa);  // the copy's strings are its own
+  BSTR out = nullptr;
+  i = 0;
+  ASSERT_EQ(SafeArrayGetElement(copy, &i, &out), S_OK);
+  EXPECT_EQ(BstrView(out), u"Open");
+  SysFreeString(out);
+  i = 2;
+  ASSERT_EQ(SafeArrayGetElement(copy, &i, &out), S_OK);
+  EXPECT_EQ(out, nullptr);  // never set
+  SafeArrayDestroy(copy);
   EXPECT_EQ(TaskMemOutstanding(), before);
 }
 
