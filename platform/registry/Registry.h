@@ -9,7 +9,8 @@
 //   LocalServer=tagwell-server --embedding   (relative paths: from the file's folder)
 //   Endpoint=unix:$XDG_RUNTIME_DIR/tagwell/Tagwell.Simulation.1.sock
 // Folders, searched in order: $XDG_CONFIG_HOME/tagwell/servers (default
-// ~/.config/tagwell/servers), each $XDG_CONFIG_DIRS entry + /tagwell/servers,
+// ~/.config/tagwell/servers), each $XDG_CONFIG_DIRS entry + /tagwell/servers
+// (default /etc/xdg; relative entries are ignored, as XDG says),
 // ../share/tagwell/servers beside the executable, servers/ beside the
 // executable. A file that cannot be read or lacks a valid ProgID and CLSID is
 // skipped. The first folder wins when two entries have the same ProgID.
