@@ -158,4 +158,15 @@ void LogWriteDatabaseError(Client& client, std::string_view errorText) {
   AppendLog(client, LogOpen::Unchecked, Join("*** WriteDatabase error:", errorText, "\n"));
 }
 
+void LogXmlLoadFailed(Client& client, std::string_view path, std::string_view reason) {
+  AppendLog(client, LogOpen::Unchecked,
+            Join("*** Load XML file: failed to load ", path, ": ", reason, "\n"));
+}
+
+void LogXmlItemSkipped(Client& client, std::string_view itemId) {
+  AppendLog(
+      client, LogOpen::Unchecked,
+      Join("*** Load XML file: item ID longer than 127 characters is not added: ", itemId, "\n"));
+}
+
 }  // namespace tagwell

@@ -50,5 +50,9 @@ void LogEmptyStringRefused(Client& client);
 void LogItemRefused(Client& client, std::string_view itemName, std::string_view reason);
 // A database failure after the database was opened.
 void LogWriteDatabaseError(Client& client, std::string_view errorText);
+// An XML item list that could not be loaded, with the parser's reason.
+void LogXmlLoadFailed(Client& client, std::string_view path, std::string_view reason);
+// An XML item list entry whose ID does not fit szItemName.
+void LogXmlItemSkipped(Client& client, std::string_view itemId);
 
 }  // namespace tagwell

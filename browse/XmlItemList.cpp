@@ -1,0 +1,69 @@
+#include "browse/XmlItemList.h"
+
+#include <cstdio>
+
+#include "browse/AddItemDialog.h"
+#include "opc/Items.h"
+#include "opc/Log.h"
+#include "opc/Reading.h"
+
+namespace tagwell {
+namespace {
+
+constexpr const char* kCaption = "Load XML file";
+
+void Warn(Client& client, const std::string& text) {
+  if (client.ui.messageBox)
+    client.ui.messageBox->Show(text, kCaption, ui::Icon::Warning, ui::Owner::None);
+}
+
+// The item-adding steps for one entry.
+void AddEntry(Client& client, const std::string& id) {
+  ClientState& s = client.state;
+  s.szItemName = id;
+  int row = AppendItemRow(client, s.szItemName.view());
+  s.currentRow = row;
+  s.lastRowIndex = row;
+  s.itemChosen = 1;
+  AddItem(client, s.ptrIOPCItemMgt, &s.lastServerHandle);
+  WORD quality = 0;
+  ReadItem(client, s.ptrIOPCItemMgt, s.lastServerHandle, s.currentValue.get(), &quality);
+  ReadItemAttributes(client, s.ptrIOPCItemMgt);
+  s.itemsAdded += 1;
+  ShowItemCount(client);
+}
+
+}  // namespace
+
+void LoadXMLFile(Client& client, const char* path) {
+  if (RefuseWithoutGroup(client, client.state.ptrIOPCItemMgt, kCaption)) return;
+  std::string reason;
+  auto ids = ReadXmlItemList(path ? path : "", &reason);
+  if (!ids) {
+    Warn(client, "Error: failed to load XML file. Check the file name.");
+    LogXmlLoadFailed(client, path ? path : "", reason);
+    return;
+  }
+  int skipped = 0;
+  for (const std::string& id : *ids) {
+    // A message box of an earlier entry may have let the operator disconnect.
+    if (client.state.ptrIOPCItemMgt == nullptr) return;
+    if (id.size() > kMaxItemIdLength) {
+      LogXmlItemSkipped(client, id);
+      ++skipped;
+      continue;
+    }
+    if (RefuseWhenTableFull(client)) return;  // the rest of the file is not added
+    AddEntry(client, id);
+  }
+  if (skipped > 0) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "Warning: %d item ID(s) longer than 127 characters were not added.\n"
+                  "See Logfile.txt for the names.",
+                  skipped);
+    Warn(client, text);
+  }
+}
+
+}  // namespace tagwell
