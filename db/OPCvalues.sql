@@ -4,19 +4,28 @@
 -- kept and the row counter is set to their number.
 BEGIN;
 
--- One row per reading, in this column order.
+-- One row per reading, in this column order:
+--   Number   running number: the row count with this row, low 16 bits, signed
+--   Name     item ID
+--   Type     boolean, integer, long, float, double or string
+--   Hours, Minutes, Seconds, Day, Month, Year
+--            local time of the reading's time stamp
+--   Value    the value as text: 0/1, whole numbers, decimals, the string itself
+--   Quality  Good, Bad, Uncertain, ...
+-- (No comments inside the statement: SQLite keeps its text, and ALTER TABLE
+-- edits it.)
 CREATE TABLE IF NOT EXISTS OPCvalues (
-  Number  SMALLINT,  -- running number: the row count with this row, low 16 bits, signed
-  Name    TEXT,      -- item ID
-  Type    TEXT,      -- boolean, integer, long, float, double or string
-  Hours   SMALLINT,  -- local time of the reading's time stamp
+  Number SMALLINT,
+  Name TEXT,
+  Type TEXT,
+  Hours SMALLINT,
   Minutes SMALLINT,
   Seconds SMALLINT,
-  Day     SMALLINT,
-  Month   SMALLINT,
-  Year    SMALLINT,
-  Value   TEXT,      -- the value as text: 0/1, whole numbers, decimals, the string itself
-  Quality TEXT       -- Good, Bad, Uncertain, ...
+  Day SMALLINT,
+  Month SMALLINT,
+  Year SMALLINT,
+  Value TEXT,
+  Quality TEXT
 );
 
 -- The number of rows of OPCvalues, kept by the two triggers, so that the

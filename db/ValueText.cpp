@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/com/Text.h"
 
@@ -12,14 +13,25 @@ const char* OrEmpty(const char* text) {
   return text ? text : "";
 }
 
+// Whole numbers up to this many digits are written out ("1500", not
+// "1.5e+03"); larger and smaller magnitudes keep the exponent.
+constexpr int kPlainDigits = 15;
+
 template <class Real>
 std::string Shortest(Real value, Real (*parse)(const char*, char**), int maxDigits) {
   char buf[64];
-  for (int digits = 1; digits <= maxDigits; ++digits) {
+  int digits = 1;
+  for (; digits <= maxDigits; ++digits) {
     std::snprintf(buf, sizeof buf, "%.*g", digits, static_cast<double>(value));
-    if (parse(buf, nullptr) == value) return buf;
+    if (parse(buf, nullptr) == value) break;
   }
-  return buf;  // nan (never equal) ends here with maxDigits digits: "nan"
+  if (digits > maxDigits) return buf;  // nan, never equal to itself
+  if (const char* e = std::strchr(buf, 'e')) {
+    const int exponent = std::atoi(e + 1);
+    if (exponent >= digits && exponent < kPlainDigits)
+      std::snprintf(buf, sizeof buf, "%.*g", exponent + 1, static_cast<double>(value));
+  }
+  return buf;
 }
 
 std::string Number(long value) {
