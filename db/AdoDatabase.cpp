@@ -63,6 +63,14 @@ com::HRESULT ToInt32(const QVariant& value, std::int32_t* number) {
   return com::S_OK;
 }
 
+com::HRESULT ToFloat(const QVariant& value, float* number) {
+  double real = 0;
+  if (com::HRESULT hr = ToDouble(value, &real); hr != com::S_OK) return hr;
+  if (std::isfinite(real) && std::fabs(real) > FLT_MAX) return com::DISP_E_OVERFLOW;
+  *number = static_cast<float>(real);
+  return com::S_OK;
+}
+
 }  // namespace
 
 // --- AdoDatabase -------------------------------------------------------------
@@ -181,38 +189,28 @@ bool AdoTable::GetFieldValue(std::string_view fieldName, char* value, std::size_
   return true;
 }
 
-bool AdoTable::GetFieldValue(std::string_view fieldName, std::int32_t* value) {
+template <class Number>
+bool AdoTable::ReadNumber(std::string_view fieldName, Number* value,
+                          com::HRESULT (*convert)(const QVariant&, Number*)) {
   QVariant field;
+  Number number{};
   if (!value) return FieldFailed(com::E_POINTER, fieldName);
   if (!FieldValue(fieldName, &field)) return false;
-  std::int32_t number = 0;
-  if (com::HRESULT hr = ToInt32(field, &number); hr != com::S_OK) return FieldFailed(hr, fieldName);
+  if (com::HRESULT hr = convert(field, &number); hr != com::S_OK) return FieldFailed(hr, fieldName);
   *value = number;
   return true;
+}
+
+bool AdoTable::GetFieldValue(std::string_view fieldName, std::int32_t* value) {
+  return ReadNumber(fieldName, value, ToInt32);
 }
 
 bool AdoTable::GetFieldValue(std::string_view fieldName, float* value) {
-  QVariant field;
-  double number = 0;
-  if (!value) return FieldFailed(com::E_POINTER, fieldName);
-  if (!FieldValue(fieldName, &field)) return false;
-  if (com::HRESULT hr = ToDouble(field, &number); hr != com::S_OK)
-    return FieldFailed(hr, fieldName);
-  if (std::isfinite(number) && std::fabs(number) > FLT_MAX)
-    return FieldFailed(com::DISP_E_OVERFLOW, fieldName);
-  *value = static_cast<float>(number);
-  return true;
+  return ReadNumber(fieldName, value, ToFloat);
 }
 
 bool AdoTable::GetFieldValue(std::string_view fieldName, double* value) {
-  QVariant field;
-  double number = 0;
-  if (!value) return FieldFailed(com::E_POINTER, fieldName);
-  if (!FieldValue(fieldName, &field)) return false;
-  if (com::HRESULT hr = ToDouble(field, &number); hr != com::S_OK)
-    return FieldFailed(hr, fieldName);
-  *value = number;
-  return true;
+  return ReadNumber(fieldName, value, ToDouble);
 }
 
 int AdoTable::Move(com::HRESULT (ado::Recordset::*move)()) {

@@ -99,6 +99,9 @@ class AdoTable final {
  private:
   bool FieldValue(std::string_view fieldName, QVariant* value);
   bool FieldFailed(com::HRESULT code, std::string_view fieldName);
+  template <class Number>
+  bool ReadNumber(std::string_view fieldName, Number* value,
+                  com::HRESULT (*convert)(const QVariant&, Number*));
   int Move(com::HRESULT (ado::Recordset::*move)());
 };
 

@@ -95,7 +95,7 @@ void TableSizes(benchmark::internal::Benchmark* b, bool withCounterArg) {
       b->Args({rows});
     }
   }
-  b->Unit(benchmark::kMillisecond)->MinTime(2.0);
+  b->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 }
 
 BENCHMARK(BM_WriteDatabase)->Apply([](auto* b) { TableSizes(b, true); });
