@@ -6,7 +6,8 @@
 //   PreparedInsert/<rows>    one open connection, one prepared INSERT, each
 //                            row its own transaction: the floor
 // Each row is committed to disk, so the numbers depend on the disk's sync
-// speed; compare the ratios and the growth with the table size.
+// speed; compare the ratios and the growth with the table size. Rates are
+// per wall-clock second.
 #include <benchmark/benchmark.h>
 
 #include <QSqlDatabase>
@@ -24,6 +25,8 @@
 namespace tagwell {
 namespace {
 
+// The databases live in a temporary folder under TMPDIR (default /tmp);
+// TMPDIR=/dev/shm takes the disk's sync time out of the numbers.
 testing::TempDir& Folder() {
   static testing::TempDir dir;
   return dir;
