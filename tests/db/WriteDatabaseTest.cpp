@@ -1,6 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
@@ -282,6 +283,15 @@ TEST_P(WriteDatabaseTest, ALockHeldByAnotherWriterIsWaitedForThenLogged) {
   EXPECT_THAT(Log(), HasSubstr("Description = database is locked\n"));
   ASSERT_TRUE(other.Exec("COMMIT"));
   EXPECT_THAT(WriteRows(1), ElementsAre("1"));
+}
+
+TEST_P(WriteDatabaseTest, RecordsAlikeWithAndWithoutAnApplicationObject) {
+  EXPECT_THAT(WriteRows(1), ElementsAre("1"));
+  int argc = 1;
+  char name[] = "tagwell_db_tests";
+  char* argv[] = {name, nullptr};
+  QCoreApplication app(argc, argv);  // as in the desktop client
+  EXPECT_THAT(WriteRows(1), ElementsAre("2"));
 }
 
 }  // namespace
