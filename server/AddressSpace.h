@@ -1,0 +1,148 @@
+// The simulation server's address space: a tree of branches and items, and
+// the current values of the items, shared by every server object of a process.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/opcda/OpcDa.h"
+#include "server/Clock.h"
+#include "server/Signal.h"
+
+namespace tagwell::server {
+
+// One item (leaf) as configured. Texts are UTF-8.
+struct ItemDefinition {
+  std::string name;  // the leaf name at its branch; may contain dots
+  com::VARTYPE canonicalType = com::VT_I4;
+  com::DWORD accessRights = com::OPC_READABLE;
+  com::OPCEUTYPE euType = com::OPC_NOENUM;
+  double euLow = 0.0;  // analog items: the engineering-units range
+  double euHigh = 0.0;
+  std::vector<std::string> euTexts;  // enumerated items: the state texts, state 0 first
+  com::WORD quality = com::OPC_QUALITY_GOOD;
+  Signal signal;
+  com::Variant initialValue;  // static items: a value of the canonical type
+  std::string units;          // property 100 when not empty
+  std::string description;    // property 101 when not empty
+};
+
+struct BranchDefinition {
+  std::string name;  // no dots: branch paths are joined with "."
+  std::vector<ItemDefinition> items;
+  std::vector<BranchDefinition> branches;
+};
+
+// The whole space; the root's own name is not used.
+struct AddressSpaceDefinition {
+  BranchDefinition root;
+};
+
+struct AddressSpaceOptions {
+  // A flat space lists every item at the root and has no branches; the item
+  // IDs are the same as in the hierarchical presentation.
+  bool flat = false;
+};
+
+// Returns the first fault of the definition (empty when it is sound): names
+// that are empty, contain control characters or (for branches) dots; item
+// IDs or branch paths given twice or used for both; unsupported types;
+// signals, values, EU ranges or qualities that do not fit the item.
+std::string ValidateAddressSpace(const AddressSpaceDefinition& definition);
+
+class AddressSpace;
+
+struct Item {
+  std::string id;  // fully qualified: branch path and name joined with "."
+  ItemDefinition definition;
+  std::size_t index = 0;  // position in AddressSpace::Items()
+};
+
+struct Branch {
+  std::string name;
+  std::string path;  // "" for the root
+  const Branch* parent = nullptr;
+  std::vector<const Item*> items;
+  std::vector<std::unique_ptr<Branch>> branches;
+};
+
+// What a read of an item gives: the value in the canonical type.
+struct ItemReading {
+  com::Variant value;
+  com::WORD quality = com::OPC_QUALITY_BAD;
+  com::FILETIME timeStamp{};
+};
+
+// Thread-safe. The tree does not change after creation; the values of static
+// items change by Write.
+class AddressSpace final {
+ public:
+  // Null (and *error set) when the definition is not sound.
+  static std::shared_ptr<AddressSpace> Create(AddressSpaceDefinition definition,
+                                              std::shared_ptr<Clock> clock,
+                                              AddressSpaceOptions options, std::string* error);
+
+  const Branch& Root() const { return *root_; }
+  bool Flat() const { return options_.flat; }
+  // Every item, depth first: a branch's own items before its sub-branches.
+  const std::vector<std::unique_ptr<Item>>& Items() const { return items_; }
+  const Item* FindItem(std::string_view id) const;
+  // The branch with the given path ("" is the root); null when there is none
+  // or the space is flat.
+  const Branch* FindBranch(std::string_view path) const;
+
+  Clock& TheClock() const { return *clock_; }
+  // The clock's time when the space was created: the server's start time.
+  com::FILETIME StartTime() const { return startTime_; }
+
+  // Looks up an item ID a client gave: OPC_E_INVALIDITEMID when it cannot
+  // be an item ID (empty, a control character, an empty part between dots),
+  // OPC_E_UNKNOWNITEMID when there is no such item.
+  com::HRESULT Lookup(std::string_view id, const Item** item) const;
+  // S_OK when the item can be served as `requested` (VT_EMPTY: canonical),
+  // OPC_E_BADTYPE when not: the types do not convert (IsConvertibleType), or
+  // the item's present value does not (a text that is not a number). A value
+  // that merely overflows the requested type is accepted here; reads report it.
+  com::HRESULT CheckRequestedType(const Item& item, com::VARTYPE requested) const;
+
+  ItemReading Read(const Item& item) const;
+  // Converts value to the item's canonical type and stores it. Results:
+  // OPC_E_BADRIGHTS (not writable), OPC_E_BADTYPE (empty or not
+  // convertible), OPC_E_RANGE (overflows the type, or outside the EU range
+  // of an analog item).
+  com::HRESULT Write(const Item& item, const com::VARIANT& value);
+
+ private:
+  AddressSpace(std::shared_ptr<Clock> clock, AddressSpaceOptions options);
+  void AddBranch(Branch& into, const BranchDefinition& definition);
+
+  struct Stored {
+    com::Variant value;
+    com::FILETIME timeStamp{};
+  };
+
+  std::shared_ptr<Clock> clock_;
+  AddressSpaceOptions options_;
+  com::FILETIME startTime_{};
+  std::unique_ptr<Branch> root_;
+  std::vector<std::unique_ptr<Item>> items_;
+  std::unordered_map<std::string, const Item*> itemsById_;
+  std::unordered_map<std::string, const Branch*> branchesByPath_;
+  mutable std::mutex mutex_;
+  std::vector<Stored> stored_;  // static values by Item::index; guarded by mutex_
+};
+
+// Maps a failed VariantChangeType to the OPC code for the item: overflow is
+// OPC_E_RANGE, anything else OPC_E_BADTYPE.
+com::HRESULT ConversionError(com::HRESULT changeTypeResult);
+
+// Whether an item of canonical type `canonical` can be served as `requested`
+// (VT_EMPTY: the canonical type). Scalars convert among each other, arrays
+// only to their own type.
+bool IsConvertibleType(com::VARTYPE canonical, com::VARTYPE requested);
+
+}  // namespace tagwell::server
