@@ -3,6 +3,7 @@
 namespace tagwell::server {
 
 bool MatchesFilter(std::string_view name, std::string_view pattern) {
+  if (pattern.empty()) return true;
   // Iterative wildcard match with one back-tracking point for the last '*'.
   std::size_t n = 0, p = 0;
   std::size_t starAt = std::string_view::npos, matchedAt = 0;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/com/Runtime.h"
 #include "server/ErrorStrings.h"
 #include "server/ItemProperties.h"
 
@@ -188,13 +187,6 @@ com::HRESULT CreateSimulationServer(std::shared_ptr<AddressSpace> space, com::RE
   auto server =
       com::ComPtr<SimulationServer>::Adopt(new SimulationServer(std::move(space), options));
   return server->QueryInterface(riid, ppv);
-}
-
-com::DWORD RegisterSimulationServerInproc(std::shared_ptr<AddressSpace> space) {
-  return com::RegisterInprocClass(
-      CLSID_TagwellSimulation,
-      [space](com::REFIID riid, void** ppv) { return CreateSimulationServer(space, riid, ppv); },
-      kSimulationProgId);
 }
 
 }  // namespace tagwell::server

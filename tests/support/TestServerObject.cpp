@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/com/Runtime.h"
 #include "server/ComSupport.h"
 #include "server/Simulation.h"
 #include "tests/support/TestServer.h"
@@ -199,16 +198,6 @@ com::HRESULT CreateTestServer(std::shared_ptr<server::AddressSpace> space,
   if (com::FAILED(hr)) return hr;
   auto wrapper = com::ComPtr<com::IOPCServer>::Adopt(new FaultyServer(std::move(inner), script));
   return wrapper->QueryInterface(riid, ppv);
-}
-
-com::DWORD RegisterTestServerInproc(std::shared_ptr<server::AddressSpace> space,
-                                    std::shared_ptr<FaultScript> script) {
-  return com::RegisterInprocClass(
-      CLSID_TagwellTestServer,
-      [space, script](com::REFIID riid, void** ppv) {
-        return CreateTestServer(space, script, riid, ppv);
-      },
-      kTestServerProgId);
 }
 
 }  // namespace tagwell::testing
