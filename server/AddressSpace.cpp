@@ -126,9 +126,6 @@ std::string CheckItem(const std::string& id, const ItemDefinition& item) {
     if (!IsNumericType(item.canonicalType) && item.canonicalType != com::VT_BOOL)
       return "item " + id + ": only an integer item can be enumerated";
     if (item.euTexts.empty()) return "item " + id + ": an enumerated item needs its state texts";
-    for (const std::string& text : item.euTexts)
-      if (text.find('\n') != std::string::npos)
-        return "item " + id + ": a state text contains a line break";
   } else if (item.euType != com::OPC_NOENUM) {
     return "item " + id + ": unknown EU type";
   }

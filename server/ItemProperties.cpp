@@ -35,7 +35,8 @@ std::vector<PropertyInfo> AvailableProperties(const Item& item) {
   if (d.euType == com::OPC_ANALOG)
     list.push_back(
         {kPropEuInfo, "Item EUInfo", static_cast<com::VARTYPE>(com::VT_ARRAY | com::VT_R8)});
-  if (d.euType == com::OPC_ENUMERATED) list.push_back({kPropEuInfo, "Item EUInfo", com::VT_BSTR});
+  if (d.euType == com::OPC_ENUMERATED)
+    list.push_back({kPropEuInfo, "Item EUInfo", static_cast<com::VARTYPE>(com::VT_ARRAY | com::VT_BSTR)});
   if (!d.units.empty()) list.push_back({kPropEuUnits, "EU Units", com::VT_BSTR});
   if (!d.description.empty()) list.push_back({kPropDescription, "Item Description", com::VT_BSTR});
   if (d.euType == com::OPC_ANALOG) {
@@ -55,9 +56,16 @@ void EuInfo(const Item& item, com::VARIANT* value) {
     value->vt = com::VT_ARRAY | com::VT_R8;
     value->parray = range;
   } else if (d.euType == com::OPC_ENUMERATED) {
-    std::string texts;
-    for (const std::string& text : d.euTexts) texts += (texts.empty() ? "" : "\n") + text;
-    SetText(value, texts);
+    const auto count = static_cast<com::ULONG>(d.euTexts.size());
+    com::SAFEARRAY* texts = com::SafeArrayCreateVector(com::VT_BSTR, 0, count);
+    if (!texts) return;
+    for (com::LONG i = 0; i < static_cast<com::LONG>(count); ++i) {
+      com::BSTR text = com::SysAllocStringUtf8(d.euTexts[static_cast<std::size_t>(i)]);
+      com::SafeArrayPutElement(texts, &i, text);  // stores a copy
+      com::SysFreeString(text);
+    }
+    value->vt = com::VT_ARRAY | com::VT_BSTR;
+    value->parray = texts;
   }
 }
 

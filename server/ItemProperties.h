@@ -42,9 +42,8 @@ com::HRESULT PropertyValue(const AddressSpace& space, const Item& item, com::DWO
                            com::VARIANT* value);
 
 // The EU info of an item: analog -> VT_ARRAY|VT_R8 {low, high};
-// enumerated -> VT_BSTR with the state texts, state 0 first, separated by
-// line feeds (the platform's SAFEARRAY has no BSTR elements); otherwise
-// VT_EMPTY.
+// enumerated -> VT_ARRAY|VT_BSTR with the state texts, state 0 first;
+// otherwise VT_EMPTY.
 void EuInfo(const Item& item, com::VARIANT* value);
 
 // FILETIME (UTC) as an OLE date (days since 1899-12-30).

@@ -134,6 +134,21 @@ std::string TextOf(const com::VARIANT& v) {
   return com::Utf16ToUtf8(std::u16string_view(v.bstrVal, com::SysStringLen(v.bstrVal)));
 }
 
+std::vector<std::string> TextsOf(const com::VARIANT& v) {
+  std::vector<std::string> out;
+  if (v.vt != (com::VT_ARRAY | com::VT_BSTR) || !v.parray) return out;
+  com::LONG low = 0, high = -1;
+  com::SafeArrayGetLBound(v.parray, 1, &low);
+  com::SafeArrayGetUBound(v.parray, 1, &high);
+  for (com::LONG i = low; i <= high; ++i) {
+    com::BSTR text = nullptr;
+    com::SafeArrayGetElement(v.parray, &i, &text);
+    out.push_back(com::Utf16ToUtf8(com::BstrView(text)));
+    com::SysFreeString(text);
+  }
+  return out;
+}
+
 std::vector<double> ArrayOf(const com::VARIANT& v) {
   std::vector<double> out;
   if (!(v.vt & com::VT_ARRAY) || !v.parray) return out;

@@ -269,7 +269,7 @@ TEST_P(ServerConformance, AttributesAreEnumeratedInAddOrderWithEuInfo) {
       EXPECT_THAT(ArrayOf(record->vEUInfo), ElementsAre(0.0, 100.0));
     }
     if (record->dwEUType == com::OPC_ENUMERATED) {
-      EXPECT_EQ(TextOf(record->vEUInfo), "Off\nOn");
+      EXPECT_THAT(TextsOf(record->vEUInfo), ElementsAre("Off", "On"));
     }
     if (ids.back() == "Root2") {
       EXPECT_EQ(record->vtRequestedDataType, com::VT_I4);
