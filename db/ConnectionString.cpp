@@ -82,7 +82,9 @@ bool ParseConnectionString(std::string_view text, ConnectionAttributes* attribut
     std::size_t semicolon = text.find(';', pos);
     if (equals == std::string_view::npos ||
         (semicolon != std::string_view::npos && semicolon < equals)) {
-      *reason = "\"" + std::string(Trim(text.substr(pos, semicolon - pos))) + "\" has no value";
+      reason->assign(1, '"')
+          .append(Trim(text.substr(pos, semicolon - pos)))
+          .append("\" has no value");
       return false;
     }
     std::string key = Lower(Trim(text.substr(pos, equals - pos)));
