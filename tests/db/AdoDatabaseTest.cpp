@@ -108,7 +108,7 @@ TEST_F(AdoDatabaseTest, GuardsAnswerWithoutTouchingTheStore) {
   AdoDatabase db;
   AdoTable table;
   EXPECT_FALSE(db.Open(Connection() + ".gone", "", ""));
-  ASSERT_TRUE(db.Execute("SELECT 1", table) == false);
+  EXPECT_FALSE(db.Execute("SELECT 1", table));
   table.ptrRecordset = std::make_shared<ado::Recordset>();
   EXPECT_FALSE(db.OpenTable(ado::adCmdText, "SELECT * FROM OPCvalues", table));
   EXPECT_EQ(Text(db), "Invalid Connection");
