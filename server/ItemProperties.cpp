@@ -36,7 +36,8 @@ std::vector<PropertyInfo> AvailableProperties(const Item& item) {
     list.push_back(
         {kPropEuInfo, "Item EUInfo", static_cast<com::VARTYPE>(com::VT_ARRAY | com::VT_R8)});
   if (d.euType == com::OPC_ENUMERATED)
-    list.push_back({kPropEuInfo, "Item EUInfo", static_cast<com::VARTYPE>(com::VT_ARRAY | com::VT_BSTR)});
+    list.push_back(
+        {kPropEuInfo, "Item EUInfo", static_cast<com::VARTYPE>(com::VT_ARRAY | com::VT_BSTR)});
   if (!d.units.empty()) list.push_back({kPropEuUnits, "EU Units", com::VT_BSTR});
   if (!d.description.empty()) list.push_back({kPropDescription, "Item Description", com::VT_BSTR});
   if (d.euType == com::OPC_ANALOG) {

@@ -60,9 +60,9 @@ std::pair<com::HRESULT, com::HRESULT> WriteItem(com::IOPCItemMgt* group, com::OP
 com::Variant MakeI4(com::LONG v);
 com::Variant MakeR8(double v);
 com::Variant MakeText(const std::string& utf8);
-std::string TextOf(const com::VARIANT& v);           // a VT_BSTR as UTF-8
+std::string TextOf(const com::VARIANT& v);                // a VT_BSTR as UTF-8
 std::vector<std::string> TextsOf(const com::VARIANT& v);  // a VT_ARRAY|VT_BSTR
-std::vector<double> ArrayOf(const com::VARIANT& v);  // a VT_ARRAY|VT_R8 or |VT_UI1
+std::vector<double> ArrayOf(const com::VARIANT& v);       // a VT_ARRAY|VT_R8 or |VT_UI1
 
 bool SameTime(const com::FILETIME& a, const com::FILETIME& b);
 

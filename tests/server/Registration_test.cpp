@@ -15,8 +15,8 @@ com::ComPtr<com::IOPCServer> CreateByProgId(const char16_t* progId, com::HRESULT
   *hr = com::CLSIDFromString(progId, &clsid);
   com::MULTI_QI qi{&com::IID_IOPCServer, nullptr, com::S_OK};
   if (com::SUCCEEDED(*hr))
-    *hr = com::CoCreateInstanceEx(clsid, nullptr, com::CLSCTX_INPROC_SERVER | com::CLSCTX_LOCAL_SERVER,
-                                  nullptr, 1, &qi);
+    *hr = com::CoCreateInstanceEx(
+        clsid, nullptr, com::CLSCTX_INPROC_SERVER | com::CLSCTX_LOCAL_SERVER, nullptr, 1, &qi);
   return com::ComPtr<com::IOPCServer>::Adopt(static_cast<com::IOPCServer*>(qi.pItf));
 }
 
@@ -28,7 +28,8 @@ class Registration : public ::testing::Test {
 
 TEST_F(Registration, ObjectsOfOneRegistrationShareTheSpaceButNotTheirGroups) {
   auto clock = std::make_shared<ManualClock>(TestEpoch());
-  const com::DWORD cookie = server::RegisterSimulationServerInproc(server::MakeDefaultAddressSpace(clock));
+  const com::DWORD cookie =
+      server::RegisterSimulationServerInproc(server::MakeDefaultAddressSpace(clock));
   com::HRESULT hr = com::E_FAIL;
   auto first = CreateByProgId(u"Tagwell.Simulation.1", &hr);
   ASSERT_EQ(hr, com::S_OK);
