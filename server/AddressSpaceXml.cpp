@@ -4,6 +4,7 @@
 #include <QFile>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <vector>
@@ -89,15 +90,21 @@ bool IsWholeNumberType(com::VARTYPE vt) {
          vt == com::VT_UI4;
 }
 
+std::string NumberText(double number) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.17g", number);
+  return text;
+}
+
 com::Variant NumberAs(const QDomElement& at, double number, com::VARTYPE vt) {
   if (IsWholeNumberType(vt) && number != std::floor(number))
-    throw XmlFault(at, "the value " + std::to_string(number) + " is not a whole number");
+    throw XmlFault(at, "the value " + NumberText(number) + " is not a whole number");
   com::Variant source;
   source->vt = com::VT_R8;
   source->dblVal = number;
   com::Variant value;
   if (com::FAILED(com::VariantChangeType(value.get(), source.get(), 0, vt)))
-    throw XmlFault(at, "the value " + std::to_string(number) + " does not fit the item's type");
+    throw XmlFault(at, "the value " + NumberText(number) + " does not fit the item's type");
   return value;
 }
 
