@@ -103,11 +103,11 @@ TEST(ItemTable, ResetClearsCountersFlagsAndBrowseListsButKeepsRowsAndTexts) {
 
   ResetClientState(c);
 
-  for (int v : {s.itemsAdded, s.currentRow, s.lastRowIndex, s.currentItem, s.selectedRow,
-                s.displayedItemCount, s.connected, s.remoteMode, s.readingStarted,
-                s.databaseWriting, s.monitorEnabled, s.isActive, s.monitorValueRead,
-                s.monitorValueNext, s.monitorError, s.monitorItemPresent, s.cycleSelected,
-                s.clientsNumber})
+  for (int v :
+       {s.itemsAdded, s.currentRow, s.lastRowIndex, s.currentItem, s.selectedRow,
+        s.displayedItemCount, s.connected, s.remoteMode, s.readingStarted, s.databaseWriting,
+        s.monitorEnabled, s.isActive, s.monitorValueRead, s.monitorValueNext, s.monitorError,
+        s.monitorItemPresent, s.cycleSelected, s.clientsNumber})
     EXPECT_EQ(v, 0);
   EXPECT_EQ(c.browse.browseItemCount, 0);
   EXPECT_EQ(c.browse.browseGroupCount, 0);

@@ -93,7 +93,8 @@ TEST(FixedText, KeepsAtMostCapacityMinusOneBytesOnACharacterBoundary) {
   FixedText<5> t("abcdef");
   EXPECT_EQ(t.view(), "abcd");
   // "ab" + "é" (2 bytes) + "c": the cut would split nothing.
-  t = "ab\xC3\xA9" "c";
+  t = "ab\xC3\xA9"
+      "c";
   EXPECT_EQ(t.view(), "ab\xC3\xA9");
   // "abc" + "é": keeping 4 bytes would split é, so it goes whole.
   t = "abc\xC3\xA9";
