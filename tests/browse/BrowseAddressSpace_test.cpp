@@ -10,6 +10,8 @@
 
 #include "browse/Browse.h"
 #include "platform/com/Com.h"
+#include "server/AddressSpaceXml.h"
+#include "server/Simulation.h"
 #include "tests/support/FakeUi.h"
 #include "tests/support/TempDir.h"
 
@@ -257,5 +259,31 @@ TEST_F(BrowseTest, NoBrowseInterfaceNoWalk) {
   EXPECT_EQ(browser.calls, 0);
 }
 
+// The walk over the simulation server's plant: every item can be chosen,
+// and the devices are the only group names.
+TEST(BrowseSimulation, EveryPlantItemIsOfferedAndDevicesAreGroups) {
+  auto space = server::MakeDefaultAddressSpace();
+  TempDir dir;
+  FakeClient fake(dir.path());
+  Client& client = fake.client;
+  com::ComPtr<com::IOPCBrowseServerAddressSpace> browser;
+  ASSERT_EQ(server::CreateSimulationServer(space, com::IID_IOPCBrowseServerAddressSpace,
+                                           browser.ReceiveVoid()),
+            com::S_OK);
+  const std::size_t baseline = com::TaskMemOutstanding();
+  client.state.ptrIOPCBrowseServerAddressSpace = browser.Get();
+  BrowseAddressSpace(client);
+  client.state.ptrIOPCBrowseServerAddressSpace = nullptr;
+  EXPECT_EQ(com::TaskMemOutstanding(), baseline);
+
+  const BrowseLists& b = client.browse;
+  const std::set<std::string> offered(b.browseItemNames.begin(),
+                                      b.browseItemNames.begin() + b.browseItemCount);
+  for (const auto& item : space->Items()) EXPECT_TRUE(offered.count(item->id)) << item->id;
+  EXPECT_EQ(Names(b.browseGroupNames.begin(), b.browseGroupNames.begin() + b.browseGroupCount),
+            (Names{"Boiler", "Line1", "Diagnostics"}));
+  EXPECT_EQ(fake.window.serverInfo.Lines(), (Names{"", "Devices (or Groups) available on server: ",
+                                                   "", "Boiler", "Line1", "Diagnostics"}));
+}
 }  // namespace
 }  // namespace tagwell
