@@ -69,6 +69,12 @@ int OpsTest::Add(const std::string& itemId) {
   return result;
 }
 
+int OpsTest::AddCanonical(const std::string& itemId) {
+  client.state.vtLastCanonical = com::VT_EMPTY;
+  Add(itemId);
+  return client.state.lastRowIndex;
+}
+
 int OpsTest::ReadRow(int k) {
   ClientState& s = client.state;
   s.currentItem = s.currentRow = k;

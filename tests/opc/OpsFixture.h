@@ -50,6 +50,9 @@ class OpsTest : public ::testing::Test {
   // the Item name column, then AddItem, ReadItem, ReadItemAttributes. Checks
   // that no server memory is left over. Returns AddItem's result.
   int Add(const std::string& itemId);
+  // Add, with the item requested in its own canonical type (no carry-over
+  // from the previous item). Returns the item's row.
+  int AddCanonical(const std::string& itemId);
   // ReadGroup of row k, as the read cycle calls it.
   int ReadRow(int k);
   // The write-value dialog's OK on row k with text.

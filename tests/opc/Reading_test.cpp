@@ -6,14 +6,7 @@
 namespace tagwell::testing {
 namespace {
 
-class ReadingTest : public OpsTest {
- protected:
-  // Adds the item requested in its canonical type (no carry-over).
-  void AddCanonical(const std::string& itemId) {
-    client.state.vtLastCanonical = com::VT_EMPTY;
-    Add(itemId);
-  }
-};
+class ReadingTest : public OpsTest {};
 
 TEST_F(ReadingTest, QualityWordsAreComparedWhole) {
   Connect();

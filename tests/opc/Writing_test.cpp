@@ -6,14 +6,7 @@
 namespace tagwell::testing {
 namespace {
 
-class WritingTest : public OpsTest {
- protected:
-  int AddCanonical(const std::string& itemId) {
-    client.state.vtLastCanonical = com::VT_EMPTY;
-    Add(itemId);
-    return client.state.lastRowIndex;
-  }
-};
+class WritingTest : public OpsTest {};
 
 TEST_F(WritingTest, TypedTextIsConvertedToTheItemsType) {
   Connect();
