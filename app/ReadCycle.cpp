@@ -1,0 +1,158 @@
+#include "app/ReadCycle.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/ConfigIni.h"
+#include "opc/Log.h"
+#include "opc/Reading.h"
+#include "opc/Writing.h"
+
+namespace tagwell {
+namespace {
+
+constexpr unsigned kDefaultPeriodMs = 5000;
+
+// Resets a flag when the scope ends, also on early returns.
+class FlagGuard {
+ public:
+  explicit FlagGuard(bool& flag) : flag_(flag) { flag_ = true; }
+  ~FlagGuard() { flag_ = false; }
+  FlagGuard(const FlagGuard&) = delete;
+  FlagGuard& operator=(const FlagGuard&) = delete;
+
+ private:
+  bool& flag_;
+};
+
+void ToggleHeartbeat(ClientState& s) {
+  if (s.monitorValueRead == 1)
+    s.monitorValueNext = 0;
+  else if (s.monitorValueRead == 0)
+    s.monitorValueNext = 1;
+}
+
+}  // namespace
+
+unsigned ReadCycle::TimerPeriod(float periodMs) {
+  // The float-to-int conversion of x86 gives INT_MIN out of range and for
+  // NaN, which as unsigned is above the maximum.
+  if (!(periodMs > -2147483648.0f && periodMs < 2147483648.0f)) return kMaxPeriodMs;
+  auto period = static_cast<unsigned>(static_cast<int>(periodMs));
+  if (period < kMinPeriodMs) return kMinPeriodMs;
+  if (period > kMaxPeriodMs) return kMaxPeriodMs;
+  return period;
+}
+
+unsigned ReadCycle::ReadItemCommand() {
+  ClientState& s = client_.state;
+  s.readingStarted = 1;
+  float seconds = 0;
+  unsigned period = 0;
+  if (s.itemsAdded > 0) {
+    if (s.cycleSelected == 0) {
+      period = kDefaultPeriodMs;
+      seconds = 5;
+    } else {
+      seconds = static_cast<float>(std::atof(s.cycleText.c_str()));
+      period = TimerPeriod(static_cast<float>(seconds * 1000.0));
+    }
+    timer_.Start(period);
+  }
+  if (s.databaseWriting == 1) {
+    if (s.monitorItemPresent == 1 && s.isActive == 0) return period;
+    client_.ui.messageBox->Show(
+        "Information: read/write cycle duration is set\n(or changed while writing in database).",
+        "WriteDatabase function", ui::Icon::Information, ui::Owner::None);
+    client_.ui.databaseStatus->SetText("Data writing in database is in progress!");
+  }
+  char text[64];
+  std::snprintf(text, sizeof text, "%6.1f", static_cast<double>(seconds));
+  LogCycleDuration(client_, text);
+  SetOneLineBox(*client_.ui.cycleBox, text);
+  return period;
+}
+
+void ReadCycle::Tick() {
+  if (ticking_) return;
+  FlagGuard guard(ticking_);
+  ClientState& s = client_.state;
+  if (s.connected == 0 || s.ptrIOPCItemMgt == nullptr) return;
+  s.clientsNumber = ReadClientsKey(client_, kNumberKey);
+  if (s.itemsAdded > 1) {
+    ReadAllRows();
+    if (s.connected == 0) return;
+    if (s.monitorEnabled == 1) RoleProtocol();
+    AfterRoleProtocol();
+  } else {
+    ReadLastItem();
+  }
+}
+
+// The row loop keeps its own index: a command run from a message box of a
+// read (Remove Item, Disconnect) may change the table and the cursors.
+void ReadCycle::ReadAllRows() {
+  ClientState& s = client_.state;
+  int row = 0;
+  for (; row <= s.lastRowIndex && row < MAX_ITEMS; ++row) {
+    if (s.connected == 0 || s.ptrIOPCItemMgt == nullptr) return;
+    s.currentItem = row;
+    s.currentRow = row;
+    ReadGroup(client_, s.ptrIOPCItemMgt, client_.table.serverHandles[row], s.currentValue.get());
+    RestoreSelection();
+  }
+  s.currentItem = row;
+  s.currentRow = row;
+}
+
+// In the one-item mode the most recently added item is in the last row.
+void ReadCycle::ReadLastItem() {
+  ClientState& s = client_.state;
+  if (s.lastRowIndex < 0 || client_.ui.itemNames->GetCount() == 0) return;
+  s.currentRow = s.lastRowIndex;
+  s.currentItem = s.lastRowIndex;
+  WORD quality = 0;
+  ReadItem(client_, s.ptrIOPCItemMgt, s.lastServerHandle, s.currentValue.get(), &quality);
+  RestoreSelection();
+}
+
+void ReadCycle::RestoreSelection() {
+  const WindowPorts& ui = client_.ui;
+  int row = client_.state.selectedRow;
+  for (ui::ListBox* column : {ui.itemNames, ui.values, ui.timeStamps, ui.qualities, ui.types})
+    column->SetCurSel(row);
+}
+
+void ReadCycle::RoleProtocol() {
+  ClientState& s = client_.state;
+  if (s.monitorValueRead != s.monitorValueNext && s.isActive == 1) {
+    s.isActive = 0;
+    ShowRole(client_, kRoleStandBy);
+    WriteClientsKey(client_, kActiveKey, 0);
+  }
+  if (s.monitorValueRead != s.monitorValueNext && s.isActive == 0) {
+    if (ReadClientsKey(client_, kActiveKey) == 0) {
+      s.isActive = 1;
+      ShowRole(client_, kRoleActive);
+      WriteClientsKey(client_, kActiveKey, 1);
+    }
+  }
+  ToggleHeartbeat(s);
+  if (s.isActive == 1 && s.monitorItemPresent == 1)
+    WriteConnectionMonitor(client_, s.ptrIOPCItemMgt, s.lastServerHandle, s.currentValue.get());
+}
+
+void ReadCycle::AfterRoleProtocol() {
+  ClientState& s = client_.state;
+  int active = ReadClientsKey(client_, kActiveKey);
+  int number = ReadClientsKey(client_, kNumberKey);
+  if (s.monitorEnabled == 0 && active == 0 && number == 0 && s.monitorItemPresent == 1) {
+    ShowRole(client_, kRoleNotMonitored);
+    ToggleHeartbeat(s);
+    WriteConnectionMonitor(client_, s.ptrIOPCItemMgt, s.lastServerHandle, s.currentValue.get());
+  }
+  if (s.monitorEnabled == 0 && s.clientsNumber >= 0) ShowRole(client_, kRoleNotMonitored);
+  if (s.monitorError == 1) ShowRole(client_, kRoleError);
+}
+
+}  // namespace tagwell

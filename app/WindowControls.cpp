@@ -1,0 +1,115 @@
+#include "app/WindowControls.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+
+#include "resources/MenuResource.h"
+
+namespace tagwell {
+namespace {
+
+QListWidget* MakeListBox(const ControlSpec& spec, QWidget* parent) {
+  auto* list = new QListWidget(parent);
+  list->setSortingEnabled(false);
+  list->setUniformItemSizes(true);
+  list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list->setSelectionMode((spec.style & kNoSel) ? QAbstractItemView::NoSelection
+                                               : QAbstractItemView::SingleSelection);
+  list->setFocusPolicy((spec.style & kNoSel) ? Qt::NoFocus : Qt::StrongFocus);
+  list->setVerticalScrollBarPolicy((spec.style & kVScroll) ? Qt::ScrollBarAsNeeded
+                                                           : Qt::ScrollBarAlwaysOff);
+  list->setHorizontalScrollBarPolicy((spec.style & kHScroll) ? Qt::ScrollBarAsNeeded
+                                                             : Qt::ScrollBarAlwaysOff);
+  return list;
+}
+
+QWidget* MakeControl(const ControlSpec& spec, QWidget* parent, WindowControls& controls) {
+  QString text = QString::fromUtf8(spec.text);
+  switch (spec.cls) {
+    case ControlClass::Label: {
+      auto* label = new QLabel(text, parent);
+      label->setTextFormat(Qt::PlainText);
+      controls.labels.push_back(label);
+      return label;
+    }
+    case ControlClass::Edit: {
+      auto* edit = new QLineEdit(text, parent);
+      controls.edits[spec.id] = edit;
+      return edit;
+    }
+    case ControlClass::ListBox:
+      return controls.lists[spec.id] = MakeListBox(spec, parent);
+    case ControlClass::Button:
+      return controls.buttons[spec.id] = new QPushButton(text, parent);
+    case ControlClass::Bitmap:
+      break;
+  }
+  auto* bitmap = new QLabel(parent);
+  bitmap->setPixmap(QPixmap(text));
+  controls.bitmaps.push_back(bitmap);
+  return bitmap;
+}
+
+}  // namespace
+
+QFont WindowFont(FontRole role) {
+  QFont font(QStringLiteral("Sans Serif"));
+  font.setStyleHint(QFont::SansSerif);
+  switch (role) {
+    case FontRole::Label:
+      font.setPixelSize(14);
+      font.setWeight(QFont::Weight(600));
+      break;
+    case FontRole::Entry:
+      font.setPixelSize(15);
+      font.setWeight(QFont::Weight(500));
+      break;
+    case FontRole::Data:
+    case FontRole::None:
+      font.setPixelSize(14);
+      font.setWeight(QFont::Weight(400));
+      break;
+  }
+  return font;
+}
+
+WindowControls CreateControls(QWidget* parent) {
+  WindowControls controls;
+  for (const ControlSpec& spec : kMainControls) {
+    QWidget* widget = MakeControl(spec, parent, controls);
+    if (spec.font != FontRole::None) widget->setFont(WindowFont(spec.font));
+    if (spec.cls == ControlClass::Bitmap)
+      widget->setGeometry(spec.x, spec.y, widget->sizeHint().width(), widget->sizeHint().height());
+    else
+      widget->setGeometry(spec.x, spec.y, spec.width, spec.height);
+    widget->setEnabled(!(spec.style & kDisabled));
+    widget->setAccessibleName(QString::fromUtf8(spec.accessibleName));
+    if (spec.id > 0) widget->setObjectName(QStringLiteral("control%1").arg(spec.id));
+  }
+  return controls;
+}
+
+std::map<int, QAction*> CreateMenu(QMenuBar* menuBar) {
+  std::map<int, QAction*> actions;
+  for (const res::PopupResource& popup : res::kMainMenu) {
+    QMenu* menu = menuBar->addMenu(QString::fromUtf8(popup.text));
+    for (const res::MenuItemResource& item : popup.items) {
+      if (item.text == nullptr) {
+        menu->addSeparator();
+        continue;
+      }
+      QAction* action = menu->addAction(QString::fromUtf8(item.text));
+      action->setEnabled(!item.grayed);
+      action->setData(item.id);
+      actions[item.id] = action;
+    }
+  }
+  return actions;
+}
+
+}  // namespace tagwell
