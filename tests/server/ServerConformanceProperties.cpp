@@ -63,6 +63,15 @@ TEST_P(ServerConformance, ItemPropertiesDescribeEachItem) {
   com::CoTaskMemFree(values);
   com::CoTaskMemFree(errors);
 
+  // An enumerated item's EU info is the list of its state texts.
+  std::u16string mode = u"DevA.G2.Mode";
+  com::DWORD euInfo[] = {8};
+  ASSERT_EQ(properties->GetItemProperties(mode.data(), 1, euInfo, &values, &errors), com::S_OK);
+  EXPECT_THAT(TextsOf(values[0]), ElementsAre("Off", "On"));
+  com::VariantClear(&values[0]);
+  com::CoTaskMemFree(values);
+  com::CoTaskMemFree(errors);
+
   std::u16string unknown = u"DevA.Nope";
   EXPECT_EQ(properties->GetItemProperties(unknown.data(), 1, ids, &values, &errors),
             com::OPC_E_UNKNOWNITEMID);
