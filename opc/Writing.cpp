@@ -44,9 +44,9 @@ com::ULONG TextToUInt32(const char* text) {
   return static_cast<com::ULONG>(TextToInteger(text, INT32_MIN, UINT32_MAX));
 }
 
-// vtWriteValue from the typed text for an item of type vt; false when the
-// type has no conversion from text.
-bool TextToValue(const char* text, VARTYPE vt, com::VARIANT* value) {
+}  // namespace
+
+bool WriteValueFromText(const char* text, VARTYPE vt, com::VARIANT* value) {
   switch (vt) {
     case com::VT_I2:
       value->iVal = static_cast<com::SHORT>(TextToInt32(text));
@@ -79,6 +79,8 @@ bool TextToValue(const char* text, VARTYPE vt, com::VARIANT* value) {
   value->vt = vt;
   return true;
 }
+
+namespace {
 
 // One IOPCSyncIO::Write of one item, the sync interface queried and released
 // around it. The item's own result counts: a refused item (a read-only one)
@@ -154,7 +156,7 @@ int WriteItem(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE /*serverHandl
   if (RefuseWithoutGroup(client, itemMgt, kRoleCaption)) return 1;
   const ItemRecord& row = client.table.rows[s.currentItem];
   com::Variant vtWriteValue;
-  if (!TextToValue(s.writeText.c_str(), row.vtCanonical, vtWriteValue.get())) {
+  if (!WriteValueFromText(s.writeText.c_str(), row.vtCanonical, vtWriteValue.get())) {
     ShowNotWritable(client, row);
     return 1;
   }

@@ -18,4 +18,10 @@ int WriteItem(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE serverHandle,
 int WriteConnectionMonitor(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE serverHandle,
                            com::VARIANT* value);
 
+// The value WriteItem sends for text typed for an item of type vt: the
+// leading number of the text (0 without one; a decimal point whatever the
+// locale) in the type's own member, or the text as a BSTR for VT_BSTR. False,
+// with *value untouched, for a type without a conversion from text.
+bool WriteValueFromText(const char* text, VARTYPE vt, com::VARIANT* value);
+
 }  // namespace tagwell

@@ -21,7 +21,7 @@ TEST_F(WritingTest, TypedTextIsConvertedToTheItemsType) {
       {"Diagnostics.Values.Long", " -7xyz", [](auto& v) { return v.lVal == -7; }},
       {"Diagnostics.Values.HalfFloat", "0.25", [](auto& v) { return v.fltVal == 0.25f; }},
       {"Diagnostics.Values.Double", "1e3", [](auto& v) { return v.dblVal == 1000.0; }},
-      {"Diagnostics.Values.Flag", "1", [](auto& v) { return v.boolVal == 1; }},  // not -1
+      {"Diagnostics.Values.Flag", "1", [](auto& v) { return v.boolVal != 0; }},
       {"Diagnostics.Values.Word", "65535", [](auto& v) { return v.uiVal == 65535; }},
       {"Diagnostics.Values.Text", "h\xC3\xA9llo w\xC3\xB6rld",
        [](auto& v) { return WideText(v.bstrVal) == "h\xC3\xA9llo w\xC3\xB6rld"; }},
@@ -34,6 +34,37 @@ TEST_F(WritingTest, TypedTextIsConvertedToTheItemsType) {
     EXPECT_TRUE(c.received(*ServerValue(c.item).get()));
   }
   EXPECT_TRUE(window.messages.shown.empty());
+}
+
+// What is sent, before the server makes it its own (it stores booleans as
+// VARIANT_TRUE, for instance).
+TEST(WriteValueFromText, SendsTheLeadingNumberInTheItemsMember) {
+  struct Case {
+    VARTYPE vt;
+    const char* text;
+    std::function<bool(const com::VARIANT&)> sent;
+  };
+  const Case cases[] = {
+      {com::VT_BOOL, "1", [](auto& v) { return v.boolVal == 1; }},  // not VARIANT_TRUE
+      {com::VT_BOOL, "-1", [](auto& v) { return v.boolVal == -1; }},
+      {com::VT_I2, "70000", [](auto& v) { return v.iVal == 4464; }},  // cut to 16 bits
+      {com::VT_I4, "99999999999", [](auto& v) { return v.lVal == INT32_MAX; }},
+      {com::VT_UI4, "3000000000", [](auto& v) { return v.ulVal == 3000000000u; }},
+      {com::VT_UI2, "65535", [](auto& v) { return v.uiVal == 65535; }},
+      {com::VT_R8, "2,5", [](auto& v) { return v.dblVal == 2.0; }},
+      {com::VT_R4, "", [](auto& v) { return v.fltVal == 0.0f; }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    com::Variant value;
+    ASSERT_TRUE(WriteValueFromText(c.text, c.vt, value.get()));
+    EXPECT_EQ(value->vt, c.vt);
+    EXPECT_TRUE(c.sent(*value.get()));
+  }
+  com::Variant untouched;
+  EXPECT_FALSE(WriteValueFromText("1", com::VT_ARRAY | com::VT_R8, untouched.get()));
+  EXPECT_FALSE(WriteValueFromText("1", com::VT_EMPTY, untouched.get()));
+  EXPECT_EQ(untouched->vt, com::VT_EMPTY);
 }
 
 TEST_F(WritingTest, WritesThatCannotOrMayNotBeMadeAreRefused) {
