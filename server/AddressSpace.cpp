@@ -309,9 +309,6 @@ com::HRESULT AddressSpace::Write(const Item& item, const com::VARIANT& value) {
   const com::HRESULT hr =
       com::VariantChangeType(converted.get(), &value, 0, definition.canonicalType);
   if (com::FAILED(hr)) return ConversionError(hr);
-  // A boolean is stored as VARIANT_TRUE or VARIANT_FALSE, whatever non-zero word was written.
-  if (definition.canonicalType == com::VT_BOOL)
-    converted->boolVal = converted->boolVal ? com::VARIANT_TRUE : com::VARIANT_FALSE;
   if (definition.euType == com::OPC_ANALOG) {
     com::Variant number;
     if (com::FAILED(com::VariantChangeType(number.get(), converted.get(), 0, com::VT_R8)) ||
