@@ -1,6 +1,7 @@
 #include "app/WindowControls.h"
 
 #include <QAction>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -18,6 +19,7 @@ QListWidget* MakeListBox(const ControlSpec& spec, QWidget* parent) {
   list->setSortingEnabled(false);
   list->setUniformItemSizes(true);
   list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list->setTextElideMode(Qt::ElideNone);  // cut at the edge, as a list box does
   list->setSelectionMode((spec.style & kNoSel) ? QAbstractItemView::NoSelection
                                                : QAbstractItemView::SingleSelection);
   list->setFocusPolicy((spec.style & kNoSel) ? Qt::NoFocus : Qt::StrongFocus);
@@ -55,27 +57,36 @@ QWidget* MakeControl(const ControlSpec& spec, QWidget* parent, WindowControls& c
   return bitmap;
 }
 
+// A Windows font height is the character cell (ascent plus descent), not
+// the em size: the largest pixel size whose cell fits the height is taken,
+// so that the texts fit their controls as they were laid out.
+// Faces of Arial's widths come first, as the texts were measured for it.
+QFont CellFont(int cellHeight, int weight) {
+  QFont font;
+  font.setFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
+                    QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("Sans Serif")});
+  font.setStyleHint(QFont::SansSerif);
+  font.setWeight(QFont::Weight(weight));
+  for (int pixels = cellHeight; pixels > 6; --pixels) {
+    font.setPixelSize(pixels);
+    if (QFontMetrics(font).height() <= cellHeight) break;
+  }
+  return font;
+}
+
 }  // namespace
 
 QFont WindowFont(FontRole role) {
-  QFont font(QStringLiteral("Sans Serif"));
-  font.setStyleHint(QFont::SansSerif);
   switch (role) {
     case FontRole::Label:
-      font.setPixelSize(14);
-      font.setWeight(QFont::Weight(600));
-      break;
+      return CellFont(14, 600);
     case FontRole::Entry:
-      font.setPixelSize(15);
-      font.setWeight(QFont::Weight(500));
-      break;
+      return CellFont(15, 500);
     case FontRole::Data:
     case FontRole::None:
-      font.setPixelSize(14);
-      font.setWeight(QFont::Weight(400));
       break;
   }
-  return font;
+  return CellFont(14, 400);
 }
 
 WindowControls CreateControls(QWidget* parent) {
@@ -91,6 +102,9 @@ WindowControls CreateControls(QWidget* parent) {
     widget->setAccessibleName(QString::fromUtf8(spec.accessibleName));
     if (spec.id > 0) widget->setObjectName(QStringLiteral("control%1").arg(spec.id));
   }
+  // The item columns reach down over the labels under them; the labels stay
+  // readable on top.
+  for (QLabel* label : controls.labels) label->raise();
   return controls;
 }
 

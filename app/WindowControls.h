@@ -18,8 +18,9 @@ class QWidget;
 
 namespace tagwell {
 
-// The window's fonts: label 14 px weight 600, entry 15 px weight 500, data
-// 14 px weight 400; sans-serif, no italic, underline or strike-out.
+// The window's fonts, by character cell height in pixels and weight: label
+// 14 px weight 600, entry 15 px weight 500, data 14 px weight 400;
+// sans-serif, no italic, underline or strike-out.
 QFont WindowFont(FontRole role);
 
 struct WindowControls {

@@ -17,8 +17,10 @@
 #include "app/CycleTimer.h"
 #include "app/Desktop.h"
 #include "app/MainWindow.h"
+#include "platform/com/Runtime.h"
 #include "tests/support/FakeUi.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/TestServer.h"
 
 namespace tagwell::testing {
 
@@ -55,9 +57,31 @@ class FakeDesktop final : public Desktop {
   bool openSucceeds = true;
 };
 
+// Records message boxes like RecordingMessageBox and runs onShow while a
+// box is "open", as the operator or the timer could act in its nested loop.
+class ActingMessageBox final : public ui::MessageBox {
+ public:
+  int Show(std::string_view text, std::string_view caption, ui::Icon icon,
+           ui::Owner owner) override;
+  RecordingMessageBox record;
+  std::function<void()> onShow;
+};
+
+// A server activator that creates the object in this process and records
+// the computer each activation named.
+class InprocActivator final : public com::ServerActivator {
+ public:
+  InprocActivator() { com::SetServerActivator(this); }
+  ~InprocActivator() override { com::SetServerActivator(nullptr); }
+  com::HRESULT Activate(com::REFCLSID clsid, const std::u16string& host, com::DWORD count,
+                        com::MULTI_QI* results) override;
+  std::vector<std::string> hosts;
+};
+
 // A main window with recording ports, working in a temporary folder.
 struct TestWindow {
-  explicit TestWindow(const std::string& folder = {});
+  // messageBox replaces the recording `messages` when given.
+  explicit TestWindow(const std::string& folder = {}, ui::MessageBox* messageBox = nullptr);
   ~TestWindow();
   MainWindow& operator*() { return *window; }
   MainWindow* operator->() { return window.get(); }
@@ -102,6 +126,41 @@ void WhenShown(std::function<void(T&)> action) {
   };
   QTimer::singleShot(0, [poll] { (*poll)(); });
 }
+
+// The simulation server "Tagwell.Simulation.1" in this process, over the
+// address space of tests/testdata/xml/address-space.xml, on a clock that
+// stands at TestEpoch() until moved, and installed (a registration file in
+// a temporary registry folder) so that the local server list shows it.
+// Time texts are in UTC while it lives. One at a time.
+class Plant {
+ public:
+  // flatListsBranches: the server's OPC_FLAT listings also name branches,
+  // so that the address-space walk meets groups.
+  explicit Plant(bool flatListsBranches = false);
+  ~Plant();
+  Plant(const Plant&) = delete;
+  Plant& operator=(const Plant&) = delete;
+
+  std::shared_ptr<ManualClock> clock;
+  std::shared_ptr<server::AddressSpace> space;
+  std::shared_ptr<FaultScript> faults;  // of "Tagwell.TestServer.1", also installed
+
+ private:
+  TempDir registry_;
+  com::DWORD simulationCookie_ = 0;
+  com::DWORD testServerCookie_ = 0;
+  std::string oldTimeZone_;
+  bool hadTimeZone_ = false;
+};
+
+// The value the address space holds for an item, as text ("%g" for
+// numbers).
+std::string PlantValue(const Plant& plant, const std::string& itemId);
+
+// Selects progId in the local server list and presses Connect.
+void ConnectTo(TestWindow& window, const std::string& progId = "Tagwell.Simulation.1");
+// Adds itemId through the Add Item dialog, typed into its field.
+void AddTypedItem(TestWindow& window, const std::string& itemId);
 
 // Saves widget's picture as name (a PNG in the test's working folder).
 void SaveScreenshot(QWidget& widget, const std::string& name);
