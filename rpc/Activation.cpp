@@ -1,0 +1,195 @@
+#include "rpc/Activation.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "platform/com/Text.h"
+#include "platform/registry/Registry.h"
+#include "rpc/Endpoint.h"
+#include "rpc/Launch.h"
+#include "rpc/Proxy.h"
+
+namespace tagwell::rpc {
+
+using namespace com;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// How often a starting server is tried, and how many times it is started
+// when it goes away before it listens (another server of the class may have
+// been on its way out).
+constexpr auto kRetryInterval = std::chrono::milliseconds(20);
+constexpr int kMaxStarts = 3;
+
+[[gnu::format(printf, 1, 2)]] void Log(const char* format, ...) {
+  char line[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  std::fprintf(stderr, "tagwell activation: %s\n", line);
+}
+
+// Starts the server of one registration when needed, within the start
+// timeout.
+class Starter final {
+ public:
+  Starter(const registry::ServerEntry& entry, std::chrono::milliseconds timeout)
+      : entry_(entry), deadline_(Clock::now() + timeout) {}
+
+  bool Expired() const { return Clock::now() >= deadline_; }
+
+  // Makes sure a started server is on its way; CO_E_SERVER_EXEC_FAILURE when
+  // it cannot be started (again).
+  HRESULT EnsureStarted() {
+    if (pid_ > 0 && ProcessRuns(pid_)) return S_OK;
+    if (entry_.localServer.empty()) {
+      Log("%s: nothing listens and the registration names no LocalServer",
+          entry_.progId.c_str());
+      return CO_E_SERVER_EXEC_FAILURE;
+    }
+    if (starts_ == kMaxStarts) {
+      Log("%s: the server exited before it listened", entry_.progId.c_str());
+      return CO_E_SERVER_EXEC_FAILURE;
+    }
+    ++starts_;
+    std::string error;
+    pid_ = StartDetached(entry_.localServer, entry_.folder, &error);
+    if (pid_ < 0) {
+      Log("%s: %s", entry_.progId.c_str(), error.c_str());
+      return CO_E_SERVER_EXEC_FAILURE;
+    }
+    return S_OK;
+  }
+
+ private:
+  const registry::ServerEntry& entry_;
+  Clock::time_point deadline_;
+  pid_t pid_ = -1;
+  int starts_ = 0;
+};
+
+HRESULT ActivateLocal(const CLSID& clsid, const ActivationOptions& options,
+                      ComPtr<IUnknown>* object) {
+  auto entry = registry::InstalledServers().FindByClsid(clsid);
+  if (!entry) return REGDB_E_CLASSNOTREG;
+  std::string path;
+  if (!ParseUnixEndpoint(entry->endpoint, &path)) {
+    Log("%s: the registration %s names no unix: Endpoint", entry->progId.c_str(),
+        entry->file.c_str());
+    return REGDB_E_CLASSNOTREG;
+  }
+  std::string error;
+  if (!EnsurePrivateFolder(FolderOf(path), &error)) {
+    Log("%s: refusing the endpoint folder: %s", entry->progId.c_str(), error.c_str());
+    return E_ACCESSDENIED;
+  }
+  Starter starter(*entry, options.startTimeout);
+  for (;;) {
+    int fd = ConnectUnix(path);
+    if (fd >= 0) {
+      HRESULT hr = CreateObjectOverFd(fd, clsid, options.callTimeout, object);
+      // A server that was on its way out when we connected: go again.
+      if (hr != RPC_E_DISCONNECTED || starter.Expired()) return hr;
+      continue;
+    }
+    int reason = errno;
+    if (reason != ENOENT && reason != ECONNREFUSED && reason != EAGAIN) {
+      Log("%s: cannot connect to %s: %s", entry->progId.c_str(), path.c_str(),
+          std::strerror(reason));
+      return CO_E_SERVER_EXEC_FAILURE;
+    }
+    if (reason != EAGAIN) {
+      HRESULT hr = starter.EnsureStarted();
+      if (FAILED(hr)) return hr;
+    }
+    if (starter.Expired()) {
+      Log("%s: the server does not listen on %s", entry->progId.c_str(), path.c_str());
+      return CO_E_SERVER_EXEC_FAILURE;
+    }
+    std::this_thread::sleep_for(kRetryInterval);
+  }
+}
+
+HRESULT ActivateRemote(const CLSID& clsid, const std::u16string& computer,
+                       const ActivationOptions& options, ComPtr<IUnknown>* object) {
+  std::string name = Utf16ToUtf8(computer);
+  // Windows users may write the computer the UNC way.
+  while (!name.empty() && name.front() == '\\') name.erase(0, 1);
+  std::string host;
+  std::uint16_t port = 0;
+  if (!SplitHostPort(name, kDefaultRemotePort, &host, &port)) {
+    Log("\"%s\" is not a computer name", name.c_str());
+    return RPC_S_SERVER_UNAVAILABLE;
+  }
+  auto deadline = Clock::now() + options.callTimeout;
+  auto addresses = ResolveTcp(host, port, options.callTimeout);
+  if (addresses.empty()) {
+    Log("cannot find the computer %s", host.c_str());
+    return RPC_S_SERVER_UNAVAILABLE;
+  }
+  try {
+    auto apartment = Apartment::ForThisThread();
+    for (const auto& address : addresses) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      if (left.count() <= 0) break;
+      auto target = apartment->provider().getNetwork().getSockaddr(&address.storage,
+                                                                   address.length);
+      auto connect = target->connect().attach(kj::mv(target));
+      kj::Maybe<kj::Own<kj::AsyncIoStream>> stream;
+      try {
+        stream = WaitWithin(*apartment, kj::mv(connect), left);
+      } catch (const kj::Exception&) {
+        continue;  // refused there: try the computer's next address
+      }
+      KJ_IF_MAYBE (connected, stream) {
+        return CreateObject(apartment, kj::mv(*connected), clsid, options.callTimeout, object);
+      }
+    }
+  } catch (...) {
+    return RPC_S_SERVER_UNAVAILABLE;
+  }
+  Log("cannot reach %s port %u", host.c_str(), static_cast<unsigned>(port));
+  return RPC_S_SERVER_UNAVAILABLE;
+}
+
+}  // namespace
+
+HRESULT RpcActivator::Activate(REFCLSID clsid, const std::u16string& host, DWORD count,
+                               MULTI_QI* results) {
+  if (count == 0 || !results) return E_INVALIDARG;
+  for (DWORD i = 0; i < count; ++i) {
+    results[i].pItf = nullptr;
+    results[i].hr = E_NOINTERFACE;
+  }
+  ComPtr<IUnknown> object;
+  HRESULT hr = host.empty() ? ActivateLocal(clsid, options_, &object)
+                            : ActivateRemote(clsid, host, options_, &object);
+  if (FAILED(hr)) {
+    for (DWORD i = 0; i < count; ++i) results[i].hr = hr;
+    return hr;
+  }
+  DWORD answered = 0;
+  for (DWORD i = 0; i < count; ++i) {
+    if (!results[i].pIID) continue;
+    results[i].hr =
+        object->QueryInterface(*results[i].pIID, reinterpret_cast<void**>(&results[i].pItf));
+    if (SUCCEEDED(results[i].hr)) ++answered;
+  }
+  if (answered == count) return S_OK;
+  return answered == 0 ? E_NOINTERFACE : CO_S_NOTALLINTERFACES;
+}
+
+ScopedServerActivator::ScopedServerActivator(ActivationOptions options)
+    : activator_(options), previous_(GetServerActivator()) {
+  SetServerActivator(&activator_);
+}
+
+ScopedServerActivator::~ScopedServerActivator() { SetServerActivator(previous_); }
+
+}  // namespace tagwell::rpc

@@ -1,0 +1,54 @@
+#include "rpc/Connection.h"
+
+#include <new>
+
+namespace tagwell::rpc {
+
+Connection::Connection(std::shared_ptr<Apartment> apartment, kj::Own<kj::AsyncIoStream> stream,
+                       std::chrono::milliseconds callTimeout)
+    : apartment_(std::move(apartment)),
+      stream_(kj::mv(stream)),
+      client_(kj::heap<capnp::TwoPartyClient>(*stream_)),
+      callTimeout_(callTimeout) {}
+
+Connection::~Connection() {
+  // The RPC system goes before the socket it reads.
+  client_ = nullptr;
+  stream_ = nullptr;
+}
+
+wire::Activator::Client Connection::Bootstrap() {
+  return client_->bootstrap().castAs<wire::Activator>();
+}
+
+void Connection::Flush() {
+  if (!apartment_->IsOwnerThread()) return;
+  try {
+    apartment_->Poll();
+  } catch (...) {
+    // A fault of the connection shows at its next call.
+  }
+}
+
+com::HRESULT Connection::BeginCall() {
+  if (!apartment_->IsOwnerThread()) return RPC_E_WRONG_THREAD;
+  if (broken_) return com::RPC_E_DISCONNECTED;
+  return com::S_OK;
+}
+
+com::HRESULT Connection::EndCall(com::HRESULT hr) {
+  if (hr == com::RPC_E_DISCONNECTED) broken_ = true;
+  return hr;
+}
+
+com::HRESULT Connection::DecodeFailed() {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return com::E_OUTOFMEMORY;
+  } catch (...) {
+    return RPC_E_INVALID_DATA;
+  }
+}
+
+}  // namespace tagwell::rpc

@@ -1,0 +1,88 @@
+// One client connection to a server process: the socket, the Cap'n Proto
+// RPC system on it and the deadline of its calls.
+//
+// Lifetime: shared by every proxy of the objects that came over it; the
+// socket closes when the last of them is released, which releases on the
+// server every object the connection still held. Thread rules: those of the
+// Apartment (owner thread only).
+#pragma once
+
+#include <chrono>
+#include <memory>
+
+#include <capnp/rpc-twoparty.h>
+
+#include "platform/com/Types.h"
+#include "rpc/Apartment.h"
+#include "rpc/Errors.h"
+#include "rpc/opcda.capnp.h"
+
+namespace tagwell::rpc {
+
+// Waits on the apartment's loop for promise, at most `timeout`: null when
+// the time ran out. Exceptions of the promise propagate.
+template <class T>
+kj::Maybe<T> WaitWithin(Apartment& apartment, kj::Promise<T> promise,
+                        std::chrono::milliseconds timeout) {
+  auto deadline = apartment.timer().afterDelay(timeout.count() * kj::MILLISECONDS);
+  return promise.then([](T value) -> kj::Maybe<T> { return kj::mv(value); })
+      .exclusiveJoin(deadline.then([]() -> kj::Maybe<T> { return nullptr; }))
+      .wait(apartment.waitScope());
+}
+
+class Connection final {
+ public:
+  Connection(std::shared_ptr<Apartment> apartment, kj::Own<kj::AsyncIoStream> stream,
+             std::chrono::milliseconds callTimeout);
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+  ~Connection();
+
+  Apartment& apartment() { return *apartment_; }
+  wire::Activator::Client Bootstrap();
+
+  // Sends request and waits for its answer at most the call timeout. On an
+  // answer, returns take(results reader); otherwise RPC_E_TIMEOUT, or the
+  // HRESULT of the transport fault. Once the connection is broken, every
+  // call gives RPC_E_DISCONNECTED without touching the wire. An exception
+  // while take() decodes the answer gives RPC_E_INVALID_DATA.
+  template <class Params, class Results, class Take>
+  com::HRESULT Call(capnp::Request<Params, Results>& request, Take&& take);
+
+  // Sends what is queued (releases) without blocking.
+  void Flush();
+
+ private:
+  com::HRESULT BeginCall();
+  com::HRESULT EndCall(com::HRESULT hr);
+  com::HRESULT DecodeFailed();
+
+  std::shared_ptr<Apartment> apartment_;
+  kj::Own<kj::AsyncIoStream> stream_;
+  kj::Own<capnp::TwoPartyClient> client_;
+  std::chrono::milliseconds callTimeout_;
+  bool broken_ = false;
+};
+
+template <class Params, class Results, class Take>
+com::HRESULT Connection::Call(capnp::Request<Params, Results>& request, Take&& take) {
+  com::HRESULT hr = BeginCall();
+  if (hr != com::S_OK) return hr;
+  kj::Maybe<capnp::Response<Results>> response;
+  try {
+    response = WaitWithin(*apartment_, kj::Promise<capnp::Response<Results>>(request.send()),
+                          callTimeout_);
+  } catch (...) {
+    return EndCall(HResultFromCurrentException());
+  }
+  KJ_IF_MAYBE (answer, response) {
+    try {
+      return take(typename Results::Reader(*answer));
+    } catch (...) {
+      return DecodeFailed();
+    }
+  }
+  return com::RPC_E_TIMEOUT;
+}
+
+}  // namespace tagwell::rpc

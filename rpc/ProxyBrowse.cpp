@@ -1,0 +1,142 @@
+// Proxies of IOPCBrowseServerAddressSpace and IOPCItemProperties.
+#include "rpc/Marshal.h"
+#include "rpc/ProxyInterfaces.h"
+
+namespace tagwell::rpc {
+
+using namespace com;
+
+HRESULT BrowseProxy::QueryOrganization(OPCNAMESPACETYPE* pNameSpaceType) {
+  if (!pNameSpaceType) return E_POINTER;
+  auto request = cap().queryOrganizationRequest();
+  return connection().Call(request, [&](auto answer) {
+    *pNameSpaceType = static_cast<OPCNAMESPACETYPE>(answer.getNameSpaceType());
+    return answer.getHr();
+  });
+}
+
+HRESULT BrowseProxy::ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection,
+                                          LPCWSTR szString) {
+  auto request = cap().changeBrowsePositionRequest();
+  request.setDirection(dwBrowseDirection);
+  if (szString) request.setName(WideToWire(szString));
+  return connection().Call(request, HrOnly());
+}
+
+HRESULT BrowseProxy::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR szFilterCriteria,
+                                      VARTYPE vtDataTypeFilter, DWORD dwAccessRightsFilter,
+                                      LPENUMSTRING* ppIEnumString) {
+  if (!ppIEnumString) return E_POINTER;
+  *ppIEnumString = nullptr;
+  auto request = cap().browseOpcItemIdsRequest();
+  request.setFilterType(dwBrowseFilterType);
+  if (szFilterCriteria) request.setFilterCriteria(WideToWire(szFilterCriteria));
+  request.setDataTypeFilter(vtDataTypeFilter);
+  request.setAccessRightsFilter(dwAccessRightsFilter);
+  return connection().Call(request, [&](auto answer) {
+    HRESULT hr = Unmarshal(answer.hasEnumerator(), answer.getEnumerator(), IID_IEnumString,
+                           reinterpret_cast<void**>(ppIEnumString));
+    return FAILED(hr) ? hr : answer.getHr();
+  });
+}
+
+HRESULT BrowseProxy::GetItemID(LPWSTR szItemDataID, LPWSTR* szItemID) {
+  if (!szItemID) return E_POINTER;
+  *szItemID = nullptr;
+  auto request = cap().getItemIdRequest();
+  if (szItemDataID) request.setItemDataId(WideToWire(szItemDataID));
+  return connection().Call(request, [&](auto answer) {
+    HRESULT hr = TaskWideFromWire(answer.hasItemId(), answer.getItemId(), szItemID);
+    return FAILED(hr) ? hr : answer.getHr();
+  });
+}
+
+HRESULT BrowseProxy::BrowseAccessPaths(LPCWSTR szItemID, LPENUMSTRING* ppIEnumString) {
+  if (!ppIEnumString) return E_POINTER;
+  *ppIEnumString = nullptr;
+  auto request = cap().browseAccessPathsRequest();
+  if (szItemID) request.setItemId(WideToWire(szItemID));
+  return connection().Call(request, [&](auto answer) {
+    HRESULT hr = Unmarshal(answer.hasEnumerator(), answer.getEnumerator(), IID_IEnumString,
+                           reinterpret_cast<void**>(ppIEnumString));
+    return FAILED(hr) ? hr : answer.getHr();
+  });
+}
+
+HRESULT ItemPropertiesProxy::QueryAvailableProperties(LPWSTR szItemID, DWORD* pdwCount,
+                                                      DWORD** ppPropertyIDs,
+                                                      LPWSTR** ppDescriptions,
+                                                      VARTYPE** ppvtDataTypes) {
+  if (!pdwCount || !ppPropertyIDs || !ppDescriptions || !ppvtDataTypes) return E_POINTER;
+  *ppPropertyIDs = nullptr;
+  *ppDescriptions = nullptr;
+  *ppvtDataTypes = nullptr;
+  auto request = cap().queryAvailablePropertiesRequest();
+  if (szItemID) request.setItemId(WideToWire(szItemID));
+  return connection().Call(request, [&](auto answer) {
+    DWORD count = answer.getCount();
+    Received<DWORD> ids(count);
+    Received<LPWSTR> descriptions(count);
+    Received<VARTYPE> types(count);
+    HRESULT hr = NumbersFromWire(answer.hasPropertyIds(), answer.getPropertyIds(), count, ids.Out());
+    if (SUCCEEDED(hr) && answer.hasDescriptions())
+      hr = TextsFromWire(answer.getDescriptions(), count, descriptions.Out());
+    if (SUCCEEDED(hr))
+      hr = NumbersFromWire(answer.hasDataTypes(), answer.getDataTypes(), count, types.Out());
+    if (FAILED(hr)) return hr;
+    *pdwCount = count;
+    *ppPropertyIDs = ids.Take();
+    *ppDescriptions = descriptions.Take();
+    *ppvtDataTypes = types.Take();
+    return answer.getHr();
+  });
+}
+
+HRESULT ItemPropertiesProxy::GetItemProperties(LPWSTR szItemID, DWORD dwCount,
+                                               DWORD* pdwPropertyIDs, VARIANT** ppvData,
+                                               HRESULT** ppErrors) {
+  if (!ppvData || !ppErrors) return E_POINTER;
+  *ppvData = nullptr;
+  *ppErrors = nullptr;
+  if (dwCount != 0 && !pdwPropertyIDs) return E_INVALIDARG;
+  auto request = cap().getItemPropertiesRequest();
+  if (szItemID) request.setItemId(WideToWire(szItemID));
+  FillList(request.initPropertyIds(dwCount), pdwPropertyIDs);
+  return connection().Call(request, [&](auto answer) {
+    Received<VARIANT> values(dwCount);
+    Received<HRESULT> errors(dwCount);
+    HRESULT hr = S_OK;
+    if (answer.hasValues()) hr = VariantsFromWire(answer.getValues(), dwCount, values.Out());
+    if (SUCCEEDED(hr))
+      hr = NumbersFromWire(answer.hasErrors(), answer.getErrors(), dwCount, errors.Out());
+    if (FAILED(hr)) return hr;
+    *ppvData = values.Take();
+    *ppErrors = errors.Take();
+    return answer.getHr();
+  });
+}
+
+HRESULT ItemPropertiesProxy::LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD* pdwPropertyIDs,
+                                           LPWSTR** ppszNewItemIDs, HRESULT** ppErrors) {
+  if (!ppszNewItemIDs || !ppErrors) return E_POINTER;
+  *ppszNewItemIDs = nullptr;
+  *ppErrors = nullptr;
+  if (dwCount != 0 && !pdwPropertyIDs) return E_INVALIDARG;
+  auto request = cap().lookupItemIdsRequest();
+  if (szItemID) request.setItemId(WideToWire(szItemID));
+  FillList(request.initPropertyIds(dwCount), pdwPropertyIDs);
+  return connection().Call(request, [&](auto answer) {
+    Received<LPWSTR> ids(dwCount);
+    Received<HRESULT> errors(dwCount);
+    HRESULT hr = S_OK;
+    if (answer.hasNewItemIds()) hr = TextsFromWire(answer.getNewItemIds(), dwCount, ids.Out());
+    if (SUCCEEDED(hr))
+      hr = NumbersFromWire(answer.hasErrors(), answer.getErrors(), dwCount, errors.Out());
+    if (FAILED(hr)) return hr;
+    *ppszNewItemIDs = ids.Take();
+    *ppErrors = errors.Take();
+    return answer.getHr();
+  });
+}
+
+}  // namespace tagwell::rpc

@@ -1,0 +1,143 @@
+// Stubs of a group's interfaces: IOPCItemMgt and IOPCSyncIO.
+#include "rpc/Stub.h"
+
+namespace tagwell::rpc {
+
+using namespace com;
+using namespace stub;
+
+namespace {
+
+// Runs a per-item call of IOPCItemMgt that gives only errors back.
+template <class Context, class Call>
+kj::Promise<void> ErrorsOnly(Context& context, DWORD count, Call&& call) {
+  HRESULT* errors = nullptr;
+  HRESULT hr = call(&errors);
+  PutErrors(context.getResults(), errors, count);
+  return Answer(context, hr);
+}
+
+template <class Context, class Call>
+kj::Promise<void> AddOrValidate(Context& context, Call&& call) {
+  ItemDefArgs items;
+  HRESULT hr = items.Assign(context.getParams().getItems());
+  if (FAILED(hr)) return Fail(context, hr);
+  OPCITEMRESULT* itemResults = nullptr;
+  HRESULT* errors = nullptr;
+  hr = call(items.size(), items.data(), &itemResults, &errors);
+  auto results = context.getResults();
+  if (itemResults) {
+    auto list = results.initResults(items.size());
+    for (DWORD i = 0; i < items.size(); ++i) ItemResultToWire(itemResults[i], list[i]);
+    FreeTaskArray(itemResults, items.size());
+  }
+  PutErrors(results, errors, items.size());
+  return Answer(context, hr);
+}
+
+}  // namespace
+
+kj::Promise<void> ObjectStub::addItems(AddItemsContext context) {
+  if (!itemMgt_) return NoInterface(context);
+  return AddOrValidate(context, [&](DWORD count, OPCITEMDEF* defs, OPCITEMRESULT** results,
+                                    HRESULT** errors) {
+    return itemMgt_->AddItems(count, defs, results, errors);
+  });
+}
+
+kj::Promise<void> ObjectStub::validateItems(ValidateItemsContext context) {
+  if (!itemMgt_) return NoInterface(context);
+  BOOL blobUpdate = context.getParams().getBlobUpdate();
+  return AddOrValidate(context, [&](DWORD count, OPCITEMDEF* defs, OPCITEMRESULT** results,
+                                    HRESULT** errors) {
+    return itemMgt_->ValidateItems(count, defs, blobUpdate, results, errors);
+  });
+}
+
+kj::Promise<void> ObjectStub::removeItems(RemoveItemsContext context) {
+  if (!itemMgt_) return NoInterface(context);
+  auto handles = VectorFromWire<OPCHANDLE>(context.getParams().getServerHandles());
+  DWORD count = static_cast<DWORD>(handles.size());
+  return ErrorsOnly(context, count, [&](HRESULT** errors) {
+    return itemMgt_->RemoveItems(count, handles.data(), errors);
+  });
+}
+
+kj::Promise<void> ObjectStub::setActiveState(SetActiveStateContext context) {
+  if (!itemMgt_) return NoInterface(context);
+  auto params = context.getParams();
+  auto handles = VectorFromWire<OPCHANDLE>(params.getServerHandles());
+  DWORD count = static_cast<DWORD>(handles.size());
+  return ErrorsOnly(context, count, [&](HRESULT** errors) {
+    return itemMgt_->SetActiveState(count, handles.data(), params.getActive(), errors);
+  });
+}
+
+kj::Promise<void> ObjectStub::setClientHandles(SetClientHandlesContext context) {
+  if (!itemMgt_) return NoInterface(context);
+  auto params = context.getParams();
+  auto handles = VectorFromWire<OPCHANDLE>(params.getServerHandles());
+  auto clients = VectorFromWire<OPCHANDLE>(params.getClientHandles());
+  if (clients.size() != handles.size()) return Fail(context, E_INVALIDARG);
+  DWORD count = static_cast<DWORD>(handles.size());
+  return ErrorsOnly(context, count, [&](HRESULT** errors) {
+    return itemMgt_->SetClientHandles(count, handles.data(), clients.data(), errors);
+  });
+}
+
+kj::Promise<void> ObjectStub::setDatatypes(SetDatatypesContext context) {
+  if (!itemMgt_) return NoInterface(context);
+  auto params = context.getParams();
+  auto handles = VectorFromWire<OPCHANDLE>(params.getServerHandles());
+  auto types = VectorFromWire<VARTYPE>(params.getRequestedDataTypes());
+  if (types.size() != handles.size()) return Fail(context, E_INVALIDARG);
+  DWORD count = static_cast<DWORD>(handles.size());
+  return ErrorsOnly(context, count, [&](HRESULT** errors) {
+    return itemMgt_->SetDatatypes(count, handles.data(), types.data(), errors);
+  });
+}
+
+kj::Promise<void> ObjectStub::createEnumerator(CreateEnumeratorContext context) {
+  if (!itemMgt_) return NoInterface(context);
+  IUnknown* enumerator = nullptr;
+  HRESULT hr = itemMgt_->CreateEnumerator(GuidFromWire(context.getParams().getIid()), &enumerator);
+  PutObject(enumerator, [&] { return context.getResults().initEnumerator(); });
+  return Answer(context, hr);
+}
+
+kj::Promise<void> ObjectStub::read(ReadContext context) {
+  if (!syncIo_) return NoInterface(context);
+  auto params = context.getParams();
+  auto handles = VectorFromWire<OPCHANDLE>(params.getServerHandles());
+  DWORD count = static_cast<DWORD>(handles.size());
+  OPCITEMSTATE* states = nullptr;
+  HRESULT* errors = nullptr;
+  HRESULT hr = syncIo_->Read(static_cast<OPCDATASOURCE>(params.getSource()), count,
+                             handles.data(), &states, &errors);
+  auto results = context.getResults();
+  HRESULT marshalled = S_OK;
+  if (states) {
+    auto list = results.initStates(count);
+    for (DWORD i = 0; i < count && SUCCEEDED(marshalled); ++i)
+      marshalled = ItemStateToWire(states[i], list[i]);
+    FreeTaskArray(states, count);
+  }
+  PutErrors(results, errors, count);
+  if (FAILED(marshalled)) return Fail(context, marshalled);
+  return Answer(context, hr);
+}
+
+kj::Promise<void> ObjectStub::write(WriteContext context) {
+  if (!syncIo_) return NoInterface(context);
+  auto params = context.getParams();
+  auto handles = VectorFromWire<OPCHANDLE>(params.getServerHandles());
+  DWORD count = static_cast<DWORD>(handles.size());
+  Received<VARIANT> values(count);
+  HRESULT hr = VariantsFromWire(params.getValues(), count, values.Out());
+  if (FAILED(hr)) return Fail(context, hr);
+  return ErrorsOnly(context, count, [&](HRESULT** errors) {
+    return syncIo_->Write(count, handles.data(), values.get(), errors);
+  });
+}
+
+}  // namespace tagwell::rpc
