@@ -59,7 +59,7 @@ class Starter final {
     }
     ++starts_;
     std::string error;
-    pid_ = StartDetached(entry_.localServer, entry_.folder, &error);
+    pid_ = StartDetached(registry::SplitCommandLine(entry_.localServer), entry_.folder, &error);
     if (pid_ < 0) {
       Log("%s: %s", entry_.progId.c_str(), error.c_str());
       return CO_E_SERVER_EXEC_FAILURE;

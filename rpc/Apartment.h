@@ -39,13 +39,14 @@ class Apartment final {
   // Queues work for the owner thread, which runs it at its next Poll(); for
   // proxies released on another thread. Any thread may call it.
   void Defer(std::function<void()> work);
+  // Runs the deferred work. Owner thread only.
+  void RunDeferred();
   // Runs the deferred work and whatever events are ready, without blocking.
   // Owner thread only, and never from inside an event callback.
   void Poll();
 
  private:
   Apartment();
-  void RunDeferred();
 
   std::thread::id owner_;
   std::unique_ptr<kj::AsyncIoContext> io_;

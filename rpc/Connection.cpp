@@ -32,6 +32,8 @@ void Connection::Flush() {
 
 com::HRESULT Connection::BeginCall() {
   if (!apartment_->IsOwnerThread()) return RPC_E_WRONG_THREAD;
+  // Proxies released on other threads go now, on their own thread.
+  apartment_->RunDeferred();
   if (broken_) return com::RPC_E_DISCONNECTED;
   return com::S_OK;
 }

@@ -49,35 +49,9 @@ bool ReadAll(int fd, void* data, std::size_t size) {
 
 }  // namespace
 
-std::vector<std::string> SplitCommandLine(const std::string& command) {
-  std::vector<std::string> words;
-  std::string word;
-  bool inWord = false;
-  bool quoted = false;
-  for (std::size_t i = 0; i < command.size(); ++i) {
-    char c = command[i];
-    if (c == '\\' && i + 1 < command.size()) {
-      word += command[++i];
-      inWord = true;
-    } else if (c == '"') {
-      quoted = !quoted;
-      inWord = true;
-    } else if (!quoted && (c == ' ' || c == '\t')) {
-      if (inWord) words.push_back(std::move(word));
-      word.clear();
-      inWord = false;
-    } else {
-      word += c;
-      inWord = true;
-    }
-  }
-  if (inWord) words.push_back(std::move(word));
-  return words;
-}
-
-pid_t StartDetached(const std::string& command, const std::string& workingFolder,
+pid_t StartDetached(const std::vector<std::string>& command, const std::string& workingFolder,
                     std::string* error) {
-  std::vector<std::string> words = SplitCommandLine(command);
+  std::vector<std::string> words = command;
   if (words.empty()) {
     *error = "no command to start the server";
     return -1;

@@ -44,10 +44,14 @@ unsigned PlainSize(VARTYPE element) {
   }
 }
 
+bool ArrayElementTravels(VARTYPE element) {
+  return element == VT_BSTR || PlainSize(element) != 0;
+}
+
 Storage StorageOf(VARTYPE vt) {
   if (vt & VT_BYREF) return Storage::kInvalid;
   if (vt & VT_ARRAY) {
-    return (vt & ~(VT_ARRAY | VT_TYPEMASK)) == 0 && PlainSize(vt & VT_TYPEMASK) != 0
+    return (vt & ~(VT_ARRAY | VT_TYPEMASK)) == 0 && ArrayElementTravels(vt & VT_TYPEMASK)
                ? Storage::kArray
                : Storage::kInvalid;
   }
@@ -167,7 +171,62 @@ bool SetUnsigned(VARTYPE vt, std::uint64_t x, VARIANT* out) {
   }
 }
 
+capnp::Data::Reader BstrBytes(BSTR text) {
+  return capnp::Data::Reader(reinterpret_cast<const capnp::byte*>(text),
+                             SysStringLen(text) * sizeof(WCHAR));
+}
+
+// A BSTR of the UTF-16 units in bytes; null when they are malformed or
+// memory is short (*hr says which).
+BSTR BstrFromWire(capnp::Data::Reader bytes, HRESULT* hr) {
+  if (bytes.size() % sizeof(WCHAR) != 0 ||
+      bytes.size() / sizeof(WCHAR) > std::numeric_limits<UINT>::max() / sizeof(WCHAR)) {
+    *hr = RPC_E_INVALID_DATA;
+    return nullptr;
+  }
+  BSTR text = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(bytes.begin()),
+                                static_cast<UINT>(bytes.size() / sizeof(WCHAR)));
+  *hr = text ? S_OK : E_OUTOFMEMORY;
+  return text;
+}
+
+HRESULT StringArrayToWire(SAFEARRAY* array, wire::SafeArray::Builder out) {
+  if (array->cDims != 1 || array->cbElements != sizeof(BSTR)) return DISP_E_BADVARTYPE;
+  ULONG count = array->rgsabound[0].cElements;
+  if (count != 0 && !array->pvData) return DISP_E_BADVARTYPE;
+  out.setElementType(VT_BSTR);
+  out.setLowerBound(array->rgsabound[0].lLbound);
+  out.setElementSize(sizeof(BSTR));
+  auto strings = out.initStrings(count);
+  auto* elements = static_cast<BSTR*>(array->pvData);
+  for (ULONG i = 0; i < count; ++i)
+    if (elements[i]) strings[i].setText(BstrBytes(elements[i]));
+  return S_OK;
+}
+
+HRESULT StringArrayFromWire(wire::SafeArray::Reader in, SAFEARRAY** out) {
+  auto strings = in.getStrings();
+  if (in.getElementType() != VT_BSTR || in.getElementSize() != sizeof(BSTR))
+    return RPC_E_INVALID_DATA;
+  SAFEARRAY* array = SafeArrayCreateVector(VT_BSTR, in.getLowerBound(), strings.size());
+  if (!array) return DISP_E_BADVARTYPE;
+  auto* elements = static_cast<BSTR*>(array->pvData);
+  for (unsigned i = 0; i < strings.size(); ++i) {
+    if (!strings[i].hasText()) continue;
+    HRESULT hr = S_OK;
+    // The array owns its strings and frees them when destroyed.
+    elements[i] = BstrFromWire(strings[i].getText(), &hr);
+    if (FAILED(hr)) {
+      SafeArrayDestroy(array);
+      return hr;
+    }
+  }
+  *out = array;
+  return S_OK;
+}
+
 HRESULT ArrayToWire(VARTYPE element, SAFEARRAY* array, wire::SafeArray::Builder out) {
+  if (element == VT_BSTR) return StringArrayToWire(array, out);
   unsigned size = PlainSize(element);
   if (array->cDims != 1 || array->cbElements != size) return DISP_E_BADVARTYPE;
   std::size_t bytes = std::size_t{array->rgsabound[0].cElements} * size;
@@ -180,6 +239,7 @@ HRESULT ArrayToWire(VARTYPE element, SAFEARRAY* array, wire::SafeArray::Builder 
 }
 
 HRESULT ArrayFromWire(VARTYPE element, wire::SafeArray::Reader in, SAFEARRAY** out) {
+  if (element == VT_BSTR) return StringArrayFromWire(in, out);
   unsigned size = PlainSize(element);
   auto data = in.getData();
   if (in.getElementType() != element || in.getElementSize() != size || data.size() % size != 0)
@@ -275,8 +335,7 @@ HRESULT VariantToWire(const VARIANT& value, wire::Variant::Builder out) {
       return S_OK;
     case Storage::kBstr:
       if (value.bstrVal) {
-        slot.setBstr(capnp::Data::Reader(reinterpret_cast<const capnp::byte*>(value.bstrVal),
-                                         SysStringLen(value.bstrVal) * sizeof(WCHAR)));
+        slot.setBstr(BstrBytes(value.bstrVal));
       } else {
         slot.setNone();
       }
@@ -326,13 +385,9 @@ HRESULT VariantFromWire(wire::Variant::Reader in, VARIANT* out) {
       break;
     case Storage::kBstr: {
       if (which != wire::Variant::Value::BSTR) return RPC_E_INVALID_DATA;
-      auto bytes = slot.getBstr();
-      if (bytes.size() % sizeof(WCHAR) != 0 ||
-          bytes.size() / sizeof(WCHAR) > std::numeric_limits<UINT>::max() / sizeof(WCHAR))
-        return RPC_E_INVALID_DATA;
-      v.bstrVal = SysAllocStringLen(reinterpret_cast<const OLECHAR*>(bytes.begin()),
-                                    static_cast<UINT>(bytes.size() / sizeof(WCHAR)));
-      if (!v.bstrVal) return E_OUTOFMEMORY;
+      HRESULT hr = S_OK;
+      v.bstrVal = BstrFromWire(slot.getBstr(), &hr);
+      if (FAILED(hr)) return hr;
       break;
     }
     case Storage::kArray: {

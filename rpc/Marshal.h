@@ -4,7 +4,8 @@
 // functions allocate what COM says the receiver owns with the task allocator
 // (strings, arrays, VARIANT contents), and on failure leave nothing
 // allocated. A malformed message gives RPC_E_INVALID_DATA; a value that
-// cannot travel (VT_UNKNOWN, VT_BYREF, arrays of pointers) DISP_E_BADVARTYPE.
+// cannot travel (VT_UNKNOWN, VT_BYREF, arrays of other than numbers and
+// BSTRs) DISP_E_BADVARTYPE.
 #pragma once
 
 #include <algorithm>

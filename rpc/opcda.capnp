@@ -38,12 +38,14 @@ struct Guid {
 }
 
 struct SafeArray {
-  # A one-dimensional SAFEARRAY of a plain (non-pointer) element type.
+  # A one-dimensional SAFEARRAY of a numeric element type or of VT_BSTR.
   elementType @0 :UInt16;
   lowerBound @1 :Int32;
   elementSize @2 :UInt32;
   data @3 :Data;
-  # The elements as laid out in memory (little-endian), elementSize each.
+  # Numeric elements as laid out in memory (little-endian), elementSize each.
+  strings @4 :List(OptionalText);
+  # VT_BSTR elements (absent text: a null BSTR).
 }
 
 struct Variant {
