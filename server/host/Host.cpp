@@ -1,0 +1,156 @@
+#include "server/host/Host.h"
+
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include <kj/async-unix.h>
+#include <kj/vector.h>
+
+#include "platform/registry/Registry.h"
+#include "rpc/Endpoint.h"
+#include "rpc/ObjectServer.h"
+#include "server/AddressSpaceXml.h"
+#include "server/Simulation.h"
+#include "server/host/EndpointClaim.h"
+
+namespace tagwell::host {
+
+namespace {
+
+[[gnu::format(printf, 1, 2)]] void Log(const char* format, ...) {
+  char line[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(line, sizeof line, format, args);
+  va_end(args);
+  std::fprintf(stderr, "tagwell-server: %s\n", line);
+}
+
+std::shared_ptr<server::AddressSpace> LoadSpace(const HostOptions& options, std::string* error) {
+  server::AddressSpaceOptions spaceOptions;
+  spaceOptions.flat = options.flat;
+  if (options.addressSpaceFile.empty())
+    return server::MakeDefaultAddressSpace(server::MakeSystemClock(), spaceOptions);
+  return server::LoadAddressSpace(options.addressSpaceFile, server::MakeSystemClock(),
+                                  spaceOptions, error);
+}
+
+rpc::ObjectFactory SimulationFactory(std::shared_ptr<server::AddressSpace> space) {
+  return [space](const com::CLSID& clsid, com::IUnknown** object) -> com::HRESULT {
+    if (clsid != server::CLSID_TagwellSimulation) return com::REGDB_E_CLASSNOTREG;
+    return server::CreateSimulationServer(space, com::IID_IUnknown,
+                                          reinterpret_cast<void**>(object));
+  };
+}
+
+// Decides when a server started by activation has been idle long enough.
+class IdleWatch final {
+ public:
+  IdleWatch(kj::Timer& timer, const HostOptions& options)
+      : timer_(timer), options_(options), stop_(kj::newPromiseAndFulfiller<void>()) {}
+
+  kj::Promise<void> Stopped() { return kj::mv(stop_.promise); }
+
+  void ConnectionsChanged(std::size_t count) {
+    if (!options_.embedding) return;
+    if (count != 0) {
+      wait_ = nullptr;
+      return;
+    }
+    wait_ = timer_.afterDelay(options_.idleExit.count() * kj::SECONDS)
+                .then([this] {
+                  Log("no client for %lld s, exiting",
+                      static_cast<long long>(options_.idleExit.count()));
+                  stop_.fulfiller->fulfill();
+                })
+                .eagerlyEvaluate(nullptr);
+  }
+
+ private:
+  kj::Timer& timer_;
+  const HostOptions& options_;
+  kj::PromiseFulfillerPair<void> stop_;
+  kj::Maybe<kj::Promise<void>> wait_;
+};
+
+kj::Promise<void> OnSignal(kj::UnixEventPort& port, int signal, const char* name) {
+  return port.onSignal(signal).then([name](siginfo_t) { Log("%s received, exiting", name); });
+}
+
+}  // namespace
+
+std::string DefaultEndpointPath() {
+  std::string path;
+  if (auto entry = registry::InstalledServers().FindByProgId(server::kSimulationProgId))
+    if (rpc::ParseUnixEndpoint(entry->endpoint, &path)) return path;
+  return registry::RuntimeFolder() + "/tagwell/" + server::kSimulationProgId + ".sock";
+}
+
+int RunHost(const HostOptions& options) {
+  kj::UnixEventPort::captureSignal(SIGTERM);
+  kj::UnixEventPort::captureSignal(SIGINT);
+  std::string error;
+  auto space = LoadSpace(options, &error);
+  if (!space) {
+    Log("%s", error.c_str());
+    return 1;
+  }
+  auto io = kj::setupAsyncIo();
+  std::string path = options.endpointPath.empty() ? DefaultEndpointPath() : options.endpointPath;
+  EndpointClaim claim;
+  int unixFd = claim.Claim(path, &error);
+  if (unixFd < 0) {
+    Log("%s", error.c_str());
+    return 1;
+  }
+  std::vector<kj::Own<kj::ConnectionReceiver>> listeners;
+  listeners.push_back(io.lowLevelProvider->wrapListenSocketFd(
+      unixFd, kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP));
+  Log("serving %s on unix:%s%s", server::kSimulationProgId, path.c_str(),
+      options.embedding ? " (started by activation)" : "");
+  if (options.tcpAddress) {
+    std::uint16_t port = 0;
+    int tcpFd = rpc::ListenTcp(*options.tcpAddress, options.tcpPort, &port);
+    if (tcpFd < 0) {
+      Log("cannot listen on %s port %u: %s", options.tcpAddress->c_str(),
+          static_cast<unsigned>(options.tcpPort), std::strerror(errno));
+      return 1;
+    }
+    listeners.push_back(io.lowLevelProvider->wrapListenSocketFd(
+        tcpFd, kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP));
+    Log("serving remote clients on %s port %u", options.tcpAddress->c_str(),
+        static_cast<unsigned>(port));
+  }
+
+  IdleWatch idle(io.provider->getTimer(), options);
+  rpc::ObjectServer server(SimulationFactory(space));
+  server.SetConnectionObserver([&idle](std::size_t count) {
+    Log("%zu client connection%s", count, count == 1 ? "" : "s");
+    idle.ConnectionsChanged(count);
+  });
+  idle.ConnectionsChanged(0);
+  {
+    kj::Vector<kj::Promise<void>> accepting;
+    for (auto& listener : listeners)
+      accepting.add(server.Listen(*listener, io.provider->getTimer()));
+    auto accept = kj::joinPromises(accepting.releaseAsArray()).eagerlyEvaluate(nullptr);
+    OnSignal(io.unixEventPort, SIGTERM, "SIGTERM")
+        .exclusiveJoin(OnSignal(io.unixEventPort, SIGINT, "SIGINT"))
+        .exclusiveJoin(idle.Stopped())
+        .wait(io.waitScope);
+  }
+  // No new clients from here on; then the connections (and their objects) go.
+  listeners.clear();
+  claim.Release();
+  server.SetConnectionObserver(nullptr);
+  server.DropConnections();
+  Log("stopped");
+  return 0;
+}
+
+}  // namespace tagwell::host

@@ -1,0 +1,113 @@
+#include "server/host/HostOptions.h"
+
+#include <charconv>
+
+#include "rpc/Activation.h"
+#include "rpc/Endpoint.h"
+
+namespace tagwell::host {
+
+namespace {
+
+bool ParseNumber(const std::string& text, unsigned long max, unsigned long* value) {
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), *value);
+  return error == std::errc() && end == text.data() + text.size() && *value <= max;
+}
+
+// "[ADDR:]PORT": a bare port listens on loopback.
+bool ParseListen(const std::string& text, HostOptions* options) {
+  std::string address = "127.0.0.1";
+  std::string port = text;
+  if (auto colon = text.rfind(':'); colon != std::string::npos) {
+    address = text.substr(0, colon);
+    port = text.substr(colon + 1);
+    if (address.size() > 2 && address.front() == '[' && address.back() == ']')
+      address = address.substr(1, address.size() - 2);
+    if (address.empty()) return false;
+  }
+  unsigned long number = 0;
+  if (!ParseNumber(port, 65535, &number) || number == 0) return false;
+  options->tcpAddress = address;
+  options->tcpPort = static_cast<std::uint16_t>(number);
+  return true;
+}
+
+}  // namespace
+
+std::optional<HostOptions> ParseHostOptions(const std::vector<std::string>& arguments,
+                                            std::string* error) {
+  HostOptions options;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& argument = arguments[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= arguments.size()) {
+        *error = argument + " needs a value";
+        return false;
+      }
+      *out = arguments[++i];
+      return true;
+    };
+    std::string text;
+    if (argument == "--help" || argument == "-h") {
+      options.help = true;
+    } else if (argument == "--embedding" || argument == "-Embedding") {
+      options.embedding = true;
+    } else if (argument == "--flat") {
+      options.flat = true;
+    } else if (argument == "--endpoint") {
+      if (!value(&text)) return std::nullopt;
+      if (!rpc::ParseUnixEndpoint(text, &options.endpointPath)) options.endpointPath = text;
+      if (options.endpointPath.empty() || options.endpointPath.front() != '/') {
+        *error = "--endpoint needs an absolute socket path (unix:/PATH)";
+        return std::nullopt;
+      }
+    } else if (argument == "--listen") {
+      if (!value(&text)) return std::nullopt;
+      if (!ParseListen(text, &options)) {
+        *error = "--listen needs [ADDRESS:]PORT, not \"" + text + "\"";
+        return std::nullopt;
+      }
+    } else if (argument == "--address-space") {
+      if (!value(&options.addressSpaceFile)) return std::nullopt;
+    } else if (argument == "--idle-exit") {
+      unsigned long seconds = 0;
+      if (!value(&text)) return std::nullopt;
+      if (!ParseNumber(text, 86400, &seconds)) {
+        *error = "--idle-exit needs a number of seconds, not \"" + text + "\"";
+        return std::nullopt;
+      }
+      options.idleExit = std::chrono::seconds(seconds);
+    } else {
+      *error = "unknown argument \"" + argument + "\"";
+      return std::nullopt;
+    }
+  }
+  return options;
+}
+
+std::string HostUsage() {
+  char port[16];
+  std::snprintf(port, sizeof port, "%u", rpc::kDefaultRemotePort);
+  return std::string(
+             "Usage: tagwell-server [OPTIONS]\n"
+             "Serves the simulation OPC DA server \"Tagwell.Simulation.1\" to Tagwell clients.\n"
+             "\n"
+             "  --endpoint unix:PATH    listen on this unix socket (default: the Endpoint of\n"
+             "                          the class's registration file)\n"
+             "  --listen [ADDR:]PORT    also serve remote clients over TCP, on loopback unless\n"
+             "                          ADDR is given (clients name this computer \"host:PORT\";\n"
+             "                          their default port is ") +
+         port +
+         ")\n"
+         "  --address-space FILE    load the address space from this XML file (default:\n"
+         "                          the built-in plant)\n"
+         "  --flat                  present the address space flat, without branches\n"
+         "  --embedding             started by activation: exit a few seconds after the\n"
+         "                          last client has gone\n"
+         "  --idle-exit SECONDS     with --embedding, how long to wait (default 5)\n"
+         "  --help                  show this text\n"
+         "\n"
+         "Logs to stderr. SIGTERM or SIGINT stop the server and remove its socket.\n";
+}
+
+}  // namespace tagwell::host

@@ -1,0 +1,34 @@
+// The command line of tagwell-server.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tagwell::host {
+
+struct HostOptions {
+  // The unix socket to listen on; empty: from the registration of the class.
+  std::string endpointPath;
+  // TCP for remote clients, when asked for; loopback unless an address is given.
+  std::optional<std::string> tcpAddress;
+  std::uint16_t tcpPort = 0;
+  std::string addressSpaceFile;  // empty: the built-in plant
+  bool flat = false;
+  // Started by activation: exit when no client has been connected for idleExit.
+  bool embedding = false;
+  std::chrono::seconds idleExit{5};
+  bool help = false;
+};
+
+// Parses the arguments after the program name. nullopt with *error set for
+// a command line that cannot be used.
+std::optional<HostOptions> ParseHostOptions(const std::vector<std::string>& arguments,
+                                            std::string* error);
+
+// The text of --help.
+std::string HostUsage();
+
+}  // namespace tagwell::host

@@ -1,0 +1,20 @@
+// tagwell-server: hosts the simulation OPC DA server for Tagwell clients.
+#include <cstdio>
+
+#include "server/host/Host.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  std::string error;
+  auto options = tagwell::host::ParseHostOptions(arguments, &error);
+  if (!options) {
+    std::fprintf(stderr, "tagwell-server: %s\n\n%s", error.c_str(),
+                 tagwell::host::HostUsage().c_str());
+    return 2;
+  }
+  if (options->help) {
+    std::fputs(tagwell::host::HostUsage().c_str(), stdout);
+    return 0;
+  }
+  return tagwell::host::RunHost(*options);
+}
