@@ -99,8 +99,12 @@ void ObjectServer::SetConnectionObserver(std::function<void(std::size_t)> observ
 
 void ObjectServer::DropConnections() {
   for (Link* link : links_) {
-    link->stream->shutdownWrite();
-    link->stream->abortRead();
+    // A peer that has gone already makes shutdown fail (ENOTCONN): so much
+    // the better.
+    kj::runCatchingExceptions([link] {
+      link->stream->shutdownWrite();
+      link->stream->abortRead();
+    });
   }
 }
 

@@ -2,8 +2,8 @@
 // real sockets, for tests and benchmarks (and any embedder that wants a
 // server beside its own work).
 //
-// Thread rules: the methods may be called from any thread but not from the
-// objects' own calls (which run on the server thread). The destructor ends
+// Thread rules: the methods may be called from any thread, also from a
+// served object's call (which runs on the server thread). The destructor ends
 // every connection and joins the thread; a served object that blocks its
 // call blocks that too, so release such objects first.
 #pragma once

@@ -144,11 +144,11 @@ int RunHost(const HostOptions& options) {
         .exclusiveJoin(idle.Stopped())
         .wait(io.waitScope);
   }
-  // No new clients from here on; then the connections (and their objects) go.
+  // No new clients from here on; the connections (and their objects) go
+  // with the server.
   listeners.clear();
   claim.Release();
   server.SetConnectionObserver(nullptr);
-  server.DropConnections();
   Log("stopped");
   return 0;
 }

@@ -26,7 +26,7 @@ bool ParseListen(const std::string& text, HostOptions* options) {
     if (address.empty()) return false;
   }
   unsigned long number = 0;
-  if (!ParseNumber(port, 65535, &number) || number == 0) return false;
+  if (!ParseNumber(port, 65535, &number)) return false;
   options->tcpAddress = address;
   options->tcpPort = static_cast<std::uint16_t>(number);
   return true;

@@ -1,5 +1,6 @@
 // tagwell-server: hosts the simulation OPC DA server for Tagwell clients.
 #include <cstdio>
+#include <exception>
 
 #include "server/host/Host.h"
 
@@ -16,5 +17,10 @@ int main(int argc, char** argv) {
     std::fputs(tagwell::host::HostUsage().c_str(), stdout);
     return 0;
   }
-  return tagwell::host::RunHost(*options);
+  try {
+    return tagwell::host::RunHost(*options);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tagwell-server: stopped by a fault: %s\n", e.what());
+    return 1;
+  }
 }

@@ -1,7 +1,5 @@
 #include "tests/rpc/EchoObject.h"
 
-#include <thread>
-
 namespace tagwell::testing {
 
 using namespace com;
@@ -82,15 +80,6 @@ rpc::ObjectFactory EchoFactory(std::shared_ptr<EchoControl> control) {
     *object = static_cast<IOPCSyncIO*>(new EchoObject(control));
     return S_OK;
   };
-}
-
-bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!condition()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
 }
 
 }  // namespace tagwell::testing

@@ -11,6 +11,7 @@
 
 #include "platform/opcda/OpcDa.h"
 #include "rpc/ObjectServer.h"
+#include "tests/rpc/RpcTestSupport.h"
 
 namespace tagwell::testing {
 
@@ -59,9 +60,5 @@ inline constexpr com::CLSID CLSID_Echo = {
 
 // A factory serving CLSID_Echo (REGDB_E_CLASSNOTREG for other classes).
 rpc::ObjectFactory EchoFactory(std::shared_ptr<EchoControl> control);
-
-// Waits, at most `timeout`, until condition holds.
-bool WaitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 }  // namespace tagwell::testing
