@@ -1,13 +1,12 @@
 #include "rpc/Activation.h"
 
 #include <cerrno>
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <thread>
 
 #include "platform/com/Text.h"
 #include "platform/registry/Registry.h"
+#include "rpc/Diagnostics.h"
 #include "rpc/Endpoint.h"
 #include "rpc/Launch.h"
 #include "rpc/Proxy.h"
@@ -26,14 +25,7 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kRetryInterval = std::chrono::milliseconds(20);
 constexpr int kMaxStarts = 3;
 
-[[gnu::format(printf, 1, 2)]] void Log(const char* format, ...) {
-  char line[1024];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(line, sizeof line, format, args);
-  va_end(args);
-  std::fprintf(stderr, "tagwell activation: %s\n", line);
-}
+constexpr const char* kWho = "tagwell activation";
 
 // Starts the server of one registration when needed, within the start
 // timeout.
@@ -49,19 +41,19 @@ class Starter final {
   HRESULT EnsureStarted() {
     if (pid_ > 0 && ProcessRuns(pid_)) return S_OK;
     if (entry_.localServer.empty()) {
-      Log("%s: nothing listens and the registration names no LocalServer",
-          entry_.progId.c_str());
+      Diagnose(kWho, "%s: nothing listens and the registration names no LocalServer",
+               entry_.progId.c_str());
       return CO_E_SERVER_EXEC_FAILURE;
     }
     if (starts_ == kMaxStarts) {
-      Log("%s: the server exited before it listened", entry_.progId.c_str());
+      Diagnose(kWho, "%s: the server exited before it listened", entry_.progId.c_str());
       return CO_E_SERVER_EXEC_FAILURE;
     }
     ++starts_;
     std::string error;
     pid_ = StartDetached(registry::SplitCommandLine(entry_.localServer), entry_.folder, &error);
     if (pid_ < 0) {
-      Log("%s: %s", entry_.progId.c_str(), error.c_str());
+      Diagnose(kWho, "%s: %s", entry_.progId.c_str(), error.c_str());
       return CO_E_SERVER_EXEC_FAILURE;
     }
     return S_OK;
@@ -80,13 +72,13 @@ HRESULT ActivateLocal(const CLSID& clsid, const ActivationOptions& options,
   if (!entry) return REGDB_E_CLASSNOTREG;
   std::string path;
   if (!ParseUnixEndpoint(entry->endpoint, &path)) {
-    Log("%s: the registration %s names no unix: Endpoint", entry->progId.c_str(),
-        entry->file.c_str());
+    Diagnose(kWho, "%s: the registration %s names no unix: Endpoint", entry->progId.c_str(),
+             entry->file.c_str());
     return REGDB_E_CLASSNOTREG;
   }
   std::string error;
   if (!EnsurePrivateFolder(FolderOf(path), &error)) {
-    Log("%s: refusing the endpoint folder: %s", entry->progId.c_str(), error.c_str());
+    Diagnose(kWho, "%s: refusing the endpoint folder: %s", entry->progId.c_str(), error.c_str());
     return E_ACCESSDENIED;
   }
   Starter starter(*entry, options.startTimeout);
@@ -100,8 +92,8 @@ HRESULT ActivateLocal(const CLSID& clsid, const ActivationOptions& options,
     }
     int reason = errno;
     if (reason != ENOENT && reason != ECONNREFUSED && reason != EAGAIN) {
-      Log("%s: cannot connect to %s: %s", entry->progId.c_str(), path.c_str(),
-          std::strerror(reason));
+      Diagnose(kWho, "%s: cannot connect to %s: %s", entry->progId.c_str(), path.c_str(),
+               std::strerror(reason));
       return CO_E_SERVER_EXEC_FAILURE;
     }
     if (reason != EAGAIN) {
@@ -109,7 +101,7 @@ HRESULT ActivateLocal(const CLSID& clsid, const ActivationOptions& options,
       if (FAILED(hr)) return hr;
     }
     if (starter.Expired()) {
-      Log("%s: the server does not listen on %s", entry->progId.c_str(), path.c_str());
+      Diagnose(kWho, "%s: the server does not listen on %s", entry->progId.c_str(), path.c_str());
       return CO_E_SERVER_EXEC_FAILURE;
     }
     std::this_thread::sleep_for(kRetryInterval);
@@ -124,13 +116,13 @@ HRESULT ActivateRemote(const CLSID& clsid, const std::u16string& computer,
   std::string host;
   std::uint16_t port = 0;
   if (!SplitHostPort(name, kDefaultRemotePort, &host, &port)) {
-    Log("\"%s\" is not a computer name", name.c_str());
+    Diagnose(kWho, "\"%s\" is not a computer name", name.c_str());
     return RPC_S_SERVER_UNAVAILABLE;
   }
   auto deadline = Clock::now() + options.callTimeout;
   auto addresses = ResolveTcp(host, port, options.callTimeout);
   if (addresses.empty()) {
-    Log("cannot find the computer %s", host.c_str());
+    Diagnose(kWho, "cannot find the computer %s", host.c_str());
     return RPC_S_SERVER_UNAVAILABLE;
   }
   try {
@@ -138,8 +130,8 @@ HRESULT ActivateRemote(const CLSID& clsid, const std::u16string& computer,
     for (const auto& address : addresses) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       if (left.count() <= 0) break;
-      auto target = apartment->provider().getNetwork().getSockaddr(&address.storage,
-                                                                   address.length);
+      auto target =
+          apartment->provider().getNetwork().getSockaddr(&address.storage, address.length);
       auto connect = target->connect().attach(kj::mv(target));
       kj::Maybe<kj::Own<kj::AsyncIoStream>> stream;
       try {
@@ -154,7 +146,7 @@ HRESULT ActivateRemote(const CLSID& clsid, const std::u16string& computer,
   } catch (...) {
     return RPC_S_SERVER_UNAVAILABLE;
   }
-  Log("cannot reach %s port %u", host.c_str(), static_cast<unsigned>(port));
+  Diagnose(kWho, "cannot reach %s port %u", host.c_str(), static_cast<unsigned>(port));
   return RPC_S_SERVER_UNAVAILABLE;
 }
 
@@ -190,6 +182,8 @@ ScopedServerActivator::ScopedServerActivator(ActivationOptions options)
   SetServerActivator(&activator_);
 }
 
-ScopedServerActivator::~ScopedServerActivator() { SetServerActivator(previous_); }
+ScopedServerActivator::~ScopedServerActivator() {
+  SetServerActivator(previous_);
+}
 
 }  // namespace tagwell::rpc

@@ -40,9 +40,4 @@ void Apartment::RunDeferred() {
   for (auto& w : work) w();
 }
 
-void Apartment::Poll() {
-  RunDeferred();
-  io_->waitScope.poll();
-}
-
 }  // namespace tagwell::rpc

@@ -5,19 +5,19 @@
 // loses it with its last one. Proxies belong to the apartment of the thread
 // that created them: their calls must be made on that thread (elsewhere they
 // fail with RPC_E_WRONG_THREAD), as COM requires of a single-threaded
-// apartment. The loop runs only inside a proxy's blocking call (and briefly
-// when a proxy goes away, to send the release), so nothing runs on the
-// thread behind the caller's back. A thread that already runs a KJ event loop
+// apartment. The loop runs only inside a proxy's blocking call (the last
+// Release of an object is one: it returns once the server has let go), so
+// nothing runs on the thread behind the caller's back. A thread that already runs a KJ event loop
 // of its own cannot have an apartment.
 #pragma once
+
+#include <kj/async-io.h>
 
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
-
-#include <kj/async-io.h>
 
 namespace tagwell::rpc {
 
@@ -36,14 +36,12 @@ class Apartment final {
   kj::WaitScope& waitScope() { return io_->waitScope; }
   kj::Timer& timer() { return io_->provider->getTimer(); }
 
-  // Queues work for the owner thread, which runs it at its next Poll(); for
-  // proxies released on another thread. Any thread may call it.
+  // Queues work for the owner thread, which runs it at the start of its
+  // next call; for proxies released on another thread. Any thread may call
+  // it.
   void Defer(std::function<void()> work);
   // Runs the deferred work. Owner thread only.
   void RunDeferred();
-  // Runs the deferred work and whatever events are ready, without blocking.
-  // Owner thread only, and never from inside an event callback.
-  void Poll();
 
  private:
   Apartment();

@@ -9,25 +9,20 @@ Connection::Connection(std::shared_ptr<Apartment> apartment, kj::Own<kj::AsyncIo
     : apartment_(std::move(apartment)),
       stream_(kj::mv(stream)),
       client_(kj::heap<capnp::TwoPartyClient>(*stream_)),
+      activator_(client_->bootstrap().castAs<wire::Activator>()),
       callTimeout_(callTimeout) {}
 
 Connection::~Connection() {
   // The RPC system goes before the socket it reads.
+  activator_ = nullptr;
   client_ = nullptr;
   stream_ = nullptr;
 }
 
-wire::Activator::Client Connection::Bootstrap() {
-  return client_->bootstrap().castAs<wire::Activator>();
-}
-
-void Connection::Flush() {
-  if (!apartment_->IsOwnerThread()) return;
-  try {
-    apartment_->Poll();
-  } catch (...) {
-    // A fault of the connection shows at its next call.
-  }
+void Connection::Sync() {
+  if (broken_ || !apartment_->IsOwnerThread()) return;
+  auto request = activator_.syncRequest();
+  Call(request, [](auto) { return com::S_OK; });
 }
 
 com::HRESULT Connection::BeginCall() {

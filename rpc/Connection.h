@@ -7,10 +7,10 @@
 // Apartment (owner thread only).
 #pragma once
 
+#include <capnp/rpc-twoparty.h>
+
 #include <chrono>
 #include <memory>
-
-#include <capnp/rpc-twoparty.h>
 
 #include "platform/com/Types.h"
 #include "rpc/Apartment.h"
@@ -39,7 +39,7 @@ class Connection final {
   ~Connection();
 
   Apartment& apartment() { return *apartment_; }
-  wire::Activator::Client Bootstrap();
+  wire::Activator::Client& activator() { return activator_; }
 
   // Sends request and waits for its answer at most the call timeout. On an
   // answer, returns take(results reader); otherwise RPC_E_TIMEOUT, or the
@@ -49,8 +49,11 @@ class Connection final {
   template <class Params, class Results, class Take>
   com::HRESULT Call(capnp::Request<Params, Results>& request, Take&& take);
 
-  // Sends what is queued (releases) without blocking.
-  void Flush();
+  // Waits (at most the call timeout) until the server has handled
+  // everything sent so far, releases included, as a COM release returns
+  // only once it is done. Nothing on a broken connection or off the owner
+  // thread.
+  void Sync();
 
  private:
   com::HRESULT BeginCall();
@@ -60,6 +63,7 @@ class Connection final {
   std::shared_ptr<Apartment> apartment_;
   kj::Own<kj::AsyncIoStream> stream_;
   kj::Own<capnp::TwoPartyClient> client_;
+  wire::Activator::Client activator_;
   std::chrono::milliseconds callTimeout_;
   bool broken_ = false;
 };

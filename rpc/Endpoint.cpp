@@ -146,9 +146,9 @@ int ListenTcp(const std::string& address, std::uint16_t port, std::uint16_t* bou
     sockaddr_storage bound{};
     socklen_t boundLength = sizeof bound;
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &boundLength);
-    *boundPort = ntohs(bound.ss_family == AF_INET
-                           ? reinterpret_cast<sockaddr_in*>(&bound)->sin_port
-                           : reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port);
+    *boundPort =
+        ntohs(bound.ss_family == AF_INET ? reinterpret_cast<sockaddr_in*>(&bound)->sin_port
+                                         : reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port);
   }
   return fd;
 }

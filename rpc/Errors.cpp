@@ -1,8 +1,8 @@
 #include "rpc/Errors.h"
 
-#include <new>
-
 #include <kj/exception.h>
+
+#include <new>
 
 namespace tagwell::rpc {
 

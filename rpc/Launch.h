@@ -8,8 +8,8 @@
 
 namespace tagwell::rpc {
 
-// Starts the program words[0] with the arguments words[1..] detached from this process: in a session of its own, not
-// a child of this process (nobody has to reap it), stdin from /dev/null,
+// Starts the program words[0] with the arguments words[1..] detached from this process: in a
+// session of its own, not a child of this process (nobody has to reap it), stdin from /dev/null,
 // stdout and stderr shared with this process, in folder `workingFolder`.
 // Returns the process id once the program runs, or -1 with the reason in
 // *error (program missing or not executable...).

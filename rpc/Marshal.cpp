@@ -15,8 +15,8 @@ namespace {
 
 enum class Storage { kNone, kSigned, kUnsigned, kReal4, kReal8, kBstr, kArray, kInvalid };
 
-// Size of one element of a SAFEARRAY that may travel as raw bytes; 0 for
-// element types that hold pointers or are unknown.
+}  // namespace
+
 unsigned PlainSize(VARTYPE element) {
   switch (element) {
     case VT_I1:
@@ -43,6 +43,8 @@ unsigned PlainSize(VARTYPE element) {
       return 0;
   }
 }
+
+namespace {
 
 bool ArrayElementTravels(VARTYPE element) {
   return element == VT_BSTR || PlainSize(element) != 0;

@@ -25,6 +25,10 @@ namespace tagwell::rpc {
 // The most entries one Next of a string or IUnknown enumerator fetches.
 inline constexpr com::ULONG kMaxEnumBatch = 65536;
 
+// Bytes of one number of type vt, as a VARIANT member or SAFEARRAY element;
+// 0 for types that are not plain numbers (strings, pointers, unknown).
+unsigned PlainSize(com::VARTYPE vt);
+
 // --- GUIDs and FILETIMEs -----------------------------------------------------
 void GuidToWire(const com::GUID& guid, wire::Guid::Builder out);
 com::GUID GuidFromWire(wire::Guid::Reader in);

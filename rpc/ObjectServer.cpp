@@ -2,8 +2,7 @@
 
 #include <capnp/rpc-twoparty.h>
 
-#include <cstdio>
-
+#include "rpc/Diagnostics.h"
 #include "rpc/Marshal.h"
 #include "rpc/Stub.h"
 
@@ -30,6 +29,8 @@ class ActivatorStub final : public wire::Activator::Server {
     return kj::READY_NOW;
   }
 
+  kj::Promise<void> sync(SyncContext) override { return kj::READY_NOW; }
+
  private:
   ObjectFactory factory_;
 };
@@ -52,8 +53,7 @@ class ObjectServer::Failures final : public kj::TaskSet::ErrorHandler {
  public:
   void taskFailed(kj::Exception&& exception) override {
     if (exception.getType() == kj::Exception::Type::DISCONNECTED) return;
-    std::fprintf(stderr, "tagwell rpc: connection failed: %s\n",
-                 exception.getDescription().cStr());
+    Diagnose("tagwell rpc", "connection failed: %s", exception.getDescription().cStr());
   }
 };
 
@@ -85,8 +85,7 @@ kj::Promise<void> ObjectServer::Listen(kj::ConnectionReceiver& receiver, kj::Tim
         return Listen(receiver, timer);
       },
       [this, &receiver, &timer](kj::Exception&& exception) {
-        std::fprintf(stderr, "tagwell rpc: accept failed: %s\n",
-                     exception.getDescription().cStr());
+        Diagnose("tagwell rpc", "accept failed: %s", exception.getDescription().cStr());
         return timer.afterDelay(100 * kj::MILLISECONDS).then([this, &receiver, &timer] {
           return Listen(receiver, timer);
         });

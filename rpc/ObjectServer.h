@@ -5,13 +5,13 @@
 // is used only there; the objects it serves are called on that thread.
 #pragma once
 
-#include <cstddef>
-#include <functional>
-#include <set>
-
 #include <capnp/capability.h>
 #include <kj/async-io.h>
 #include <kj/timer.h>
+
+#include <cstddef>
+#include <functional>
+#include <set>
 
 #include "platform/com/Unknown.h"
 

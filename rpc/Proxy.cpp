@@ -7,11 +7,11 @@ namespace tagwell::rpc {
 
 using namespace com;
 
-HRESULT CreateObject(const std::shared_ptr<Apartment>& apartment,
-                     kj::Own<kj::AsyncIoStream> stream, const CLSID& clsid,
-                     std::chrono::milliseconds callTimeout, ComPtr<IUnknown>* object) {
+HRESULT CreateObject(const std::shared_ptr<Apartment>& apartment, kj::Own<kj::AsyncIoStream> stream,
+                     const CLSID& clsid, std::chrono::milliseconds callTimeout,
+                     ComPtr<IUnknown>* object) {
   auto connection = std::make_shared<Connection>(apartment, kj::mv(stream), callTimeout);
-  auto request = connection->Bootstrap().createRequest();
+  auto request = connection->activator().createRequest();
   GuidToWire(clsid, request.initClsid());
   return connection->Call(request, [&](auto answer) -> HRESULT {
     HRESULT hr = answer.getHr();
@@ -33,11 +33,11 @@ ProxyObject::ProxyObject(std::shared_ptr<Connection> connection, wire::ComObject
     : connection_(std::move(connection)), cap_(kj::mv(cap)) {}
 
 ProxyObject::~ProxyObject() noexcept {
-  // Drop the capability first, then let the release reach the server now
-  // rather than at the next call.
+  // Drop the capability, and return once the server has let go of the
+  // object.
   cap_ = nullptr;
   tearOffs_.clear();
-  connection_->Flush();
+  connection_->Sync();
 }
 
 template <class Proxy>
@@ -101,7 +101,9 @@ HRESULT ProxyObject::QueryInterface(REFIID riid, void** ppv) {
   return S_OK;
 }
 
-ULONG ProxyObject::AddRef() { return refs_.Increment(); }
+ULONG ProxyObject::AddRef() {
+  return refs_.Increment();
+}
 
 ULONG ProxyObject::Release() {
   ULONG left = refs_.Decrement();

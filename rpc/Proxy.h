@@ -15,6 +15,7 @@
 
 #include "platform/opcda/OpcDa.h"
 #include "rpc/Connection.h"
+#include "rpc/Marshal.h"
 
 namespace tagwell::rpc {
 
@@ -78,6 +79,23 @@ inline auto HrOnly() {
   return [](auto answer) -> com::HRESULT { return answer.getHr(); };
 }
 
+// Hands out the items decode() makes (when the answer has them) and the
+// per-item errors of an answer, or neither: a failure to decode loses
+// nothing. The result is the answer's HRESULT or the decoding failure.
+template <class T, class Answer, class Decode>
+com::HRESULT TakeWithErrors(Answer answer, com::DWORD count, bool hasItems, T** ppItems,
+                            com::HRESULT** ppErrors, Decode&& decode) {
+  Received<T> items(count);
+  Received<com::HRESULT> errors(count);
+  com::HRESULT hr = hasItems ? decode(items.Out()) : com::S_OK;
+  if (com::SUCCEEDED(hr))
+    hr = NumbersFromWire(answer.hasErrors(), answer.getErrors(), count, errors.Out());
+  if (com::FAILED(hr)) return hr;
+  *ppItems = items.Take();
+  *ppErrors = errors.Take();
+  return answer.getHr();
+}
+
 // Base of the interface proxies: IUnknown goes to the object.
 template <class Interface>
 class TearOff : public Interface, public TearOffBase {
@@ -92,13 +110,15 @@ class TearOff : public Interface, public TearOffBase {
  protected:
   Connection& connection() { return owner_.connection(); }
   wire::ComObject::Client& cap() { return owner_.cap(); }
-  // Hands out interface riid of a returned object through *ppv.
-  com::HRESULT Unmarshal(bool present, wire::Object::Reader object, com::REFIID riid,
-                         void** ppv) {
-    if (!present) return com::S_OK;
+  // Hands out interface riid of a returned object through *ppv; the result
+  // is hr, or the failure to give that interface.
+  com::HRESULT TakeObject(com::HRESULT hr, bool present, wire::Object::Reader object,
+                          com::REFIID riid, void** ppv) {
+    if (!present) return hr;
     auto proxy = ProxyObject::Create(owner_.sharedConnection(), object);
-    if (!proxy) return com::S_OK;
-    return proxy->QueryInterface(riid, ppv);
+    if (!proxy) return hr;
+    com::HRESULT given = proxy->QueryInterface(riid, ppv);
+    return com::FAILED(given) ? given : hr;
   }
 
   ProxyObject& owner_;

@@ -15,8 +15,7 @@ HRESULT BrowseProxy::QueryOrganization(OPCNAMESPACETYPE* pNameSpaceType) {
   });
 }
 
-HRESULT BrowseProxy::ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection,
-                                          LPCWSTR szString) {
+HRESULT BrowseProxy::ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDirection, LPCWSTR szString) {
   auto request = cap().changeBrowsePositionRequest();
   request.setDirection(dwBrowseDirection);
   if (szString) request.setName(WideToWire(szString));
@@ -34,9 +33,8 @@ HRESULT BrowseProxy::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR 
   request.setDataTypeFilter(vtDataTypeFilter);
   request.setAccessRightsFilter(dwAccessRightsFilter);
   return connection().Call(request, [&](auto answer) {
-    HRESULT hr = Unmarshal(answer.hasEnumerator(), answer.getEnumerator(), IID_IEnumString,
-                           reinterpret_cast<void**>(ppIEnumString));
-    return FAILED(hr) ? hr : answer.getHr();
+    return TakeObject(answer.getHr(), answer.hasEnumerator(), answer.getEnumerator(),
+                      IID_IEnumString, reinterpret_cast<void**>(ppIEnumString));
   });
 }
 
@@ -57,9 +55,8 @@ HRESULT BrowseProxy::BrowseAccessPaths(LPCWSTR szItemID, LPENUMSTRING* ppIEnumSt
   auto request = cap().browseAccessPathsRequest();
   if (szItemID) request.setItemId(WideToWire(szItemID));
   return connection().Call(request, [&](auto answer) {
-    HRESULT hr = Unmarshal(answer.hasEnumerator(), answer.getEnumerator(), IID_IEnumString,
-                           reinterpret_cast<void**>(ppIEnumString));
-    return FAILED(hr) ? hr : answer.getHr();
+    return TakeObject(answer.getHr(), answer.hasEnumerator(), answer.getEnumerator(),
+                      IID_IEnumString, reinterpret_cast<void**>(ppIEnumString));
   });
 }
 
@@ -78,7 +75,8 @@ HRESULT ItemPropertiesProxy::QueryAvailableProperties(LPWSTR szItemID, DWORD* pd
     Received<DWORD> ids(count);
     Received<LPWSTR> descriptions(count);
     Received<VARTYPE> types(count);
-    HRESULT hr = NumbersFromWire(answer.hasPropertyIds(), answer.getPropertyIds(), count, ids.Out());
+    HRESULT hr =
+        NumbersFromWire(answer.hasPropertyIds(), answer.getPropertyIds(), count, ids.Out());
     if (SUCCEEDED(hr) && answer.hasDescriptions())
       hr = TextsFromWire(answer.getDescriptions(), count, descriptions.Out());
     if (SUCCEEDED(hr))
@@ -103,16 +101,9 @@ HRESULT ItemPropertiesProxy::GetItemProperties(LPWSTR szItemID, DWORD dwCount,
   if (szItemID) request.setItemId(WideToWire(szItemID));
   FillList(request.initPropertyIds(dwCount), pdwPropertyIDs);
   return connection().Call(request, [&](auto answer) {
-    Received<VARIANT> values(dwCount);
-    Received<HRESULT> errors(dwCount);
-    HRESULT hr = S_OK;
-    if (answer.hasValues()) hr = VariantsFromWire(answer.getValues(), dwCount, values.Out());
-    if (SUCCEEDED(hr))
-      hr = NumbersFromWire(answer.hasErrors(), answer.getErrors(), dwCount, errors.Out());
-    if (FAILED(hr)) return hr;
-    *ppvData = values.Take();
-    *ppErrors = errors.Take();
-    return answer.getHr();
+    return TakeWithErrors(
+        answer, dwCount, answer.hasValues(), ppvData, ppErrors,
+        [&](VARIANT** values) { return VariantsFromWire(answer.getValues(), dwCount, values); });
   });
 }
 
@@ -126,16 +117,9 @@ HRESULT ItemPropertiesProxy::LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD
   if (szItemID) request.setItemId(WideToWire(szItemID));
   FillList(request.initPropertyIds(dwCount), pdwPropertyIDs);
   return connection().Call(request, [&](auto answer) {
-    Received<LPWSTR> ids(dwCount);
-    Received<HRESULT> errors(dwCount);
-    HRESULT hr = S_OK;
-    if (answer.hasNewItemIds()) hr = TextsFromWire(answer.getNewItemIds(), dwCount, ids.Out());
-    if (SUCCEEDED(hr))
-      hr = NumbersFromWire(answer.hasErrors(), answer.getErrors(), dwCount, errors.Out());
-    if (FAILED(hr)) return hr;
-    *ppszNewItemIDs = ids.Take();
-    *ppErrors = errors.Take();
-    return answer.getHr();
+    return TakeWithErrors(
+        answer, dwCount, answer.hasNewItemIds(), ppszNewItemIDs, ppErrors,
+        [&](LPWSTR** ids) { return TextsFromWire(answer.getNewItemIds(), dwCount, ids); });
   });
 }
 

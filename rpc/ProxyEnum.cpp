@@ -52,8 +52,7 @@ HRESULT EnumStringProxy::Next(ULONG celt, LPOLESTR* rgelt, ULONG* pceltFetched) 
       [](LPOLESTR& text) { CoTaskMemFree(std::exchange(text, nullptr)); });
 }
 
-HRESULT EnumStringProxy::NextBatch(ULONG celt, LPOLESTR* rgelt, ULONG* fetched,
-                                   bool wantFetched) {
+HRESULT EnumStringProxy::NextBatch(ULONG celt, LPOLESTR* rgelt, ULONG* fetched, bool wantFetched) {
   auto request = cap().stringNextRequest();
   request.setCount(celt);
   request.setWantFetched(wantFetched);
@@ -88,9 +87,8 @@ HRESULT EnumStringProxy::Clone(IEnumString** ppEnum) {
   *ppEnum = nullptr;
   auto request = cap().stringCloneRequest();
   return connection().Call(request, [&](auto answer) {
-    HRESULT hr = Unmarshal(answer.hasEnumerator(), answer.getEnumerator(), IID_IEnumString,
-                           reinterpret_cast<void**>(ppEnum));
-    return FAILED(hr) ? hr : answer.getHr();
+    return TakeObject(answer.getHr(), answer.hasEnumerator(), answer.getEnumerator(),
+                      IID_IEnumString, reinterpret_cast<void**>(ppEnum));
   });
 }
 
@@ -140,9 +138,8 @@ HRESULT EnumUnknownProxy::Clone(IEnumUnknown** ppEnum) {
   *ppEnum = nullptr;
   auto request = cap().unknownCloneRequest();
   return connection().Call(request, [&](auto answer) {
-    HRESULT hr = Unmarshal(answer.hasEnumerator(), answer.getEnumerator(), IID_IEnumUnknown,
-                           reinterpret_cast<void**>(ppEnum));
-    return FAILED(hr) ? hr : answer.getHr();
+    return TakeObject(answer.getHr(), answer.hasEnumerator(), answer.getEnumerator(),
+                      IID_IEnumUnknown, reinterpret_cast<void**>(ppEnum));
   });
 }
 
@@ -180,10 +177,8 @@ HRESULT EnumAttributesProxy::Clone(IEnumOPCItemAttributes** ppEnumItemAttributes
   *ppEnumItemAttributes = nullptr;
   auto request = cap().attributesCloneRequest();
   return connection().Call(request, [&](auto answer) {
-    HRESULT hr = Unmarshal(answer.hasEnumerator(), answer.getEnumerator(),
-                           IID_IEnumOPCItemAttributes,
-                           reinterpret_cast<void**>(ppEnumItemAttributes));
-    return FAILED(hr) ? hr : answer.getHr();
+    return TakeObject(answer.getHr(), answer.hasEnumerator(), answer.getEnumerator(),
+                      IID_IEnumOPCItemAttributes, reinterpret_cast<void**>(ppEnumItemAttributes));
   });
 }
 

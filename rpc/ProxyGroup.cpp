@@ -34,17 +34,10 @@ HRESULT ItemMgtProxy::AddOrValidate(bool validate, DWORD dwCount, OPCITEMDEF* pI
   HRESULT hr = CheckItems(dwCount, pItemArray, ppErrors);
   if (FAILED(hr)) return hr;
   auto take = [&](auto answer) {
-    Received<OPCITEMRESULT> results(dwCount);
-    Received<HRESULT> errors(dwCount);
-    HRESULT decoded = S_OK;
-    if (answer.hasResults())
-      decoded = ItemResultsFromWire(answer.getResults(), dwCount, results.Out());
-    if (SUCCEEDED(decoded))
-      decoded = NumbersFromWire(answer.hasErrors(), answer.getErrors(), dwCount, errors.Out());
-    if (FAILED(decoded)) return decoded;
-    *ppResults = results.Take();
-    *ppErrors = errors.Take();
-    return HRESULT{answer.getHr()};
+    return TakeWithErrors(answer, dwCount, answer.hasResults(), ppResults, ppErrors,
+                          [&](OPCITEMRESULT** results) {
+                            return ItemResultsFromWire(answer.getResults(), dwCount, results);
+                          });
   };
   if (validate) {
     auto request = cap().validateItemsRequest();
@@ -59,8 +52,8 @@ HRESULT ItemMgtProxy::AddOrValidate(bool validate, DWORD dwCount, OPCITEMDEF* pI
   return connection().Call(request, take);
 }
 
-HRESULT ItemMgtProxy::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray,
-                               OPCITEMRESULT** ppAddResults, HRESULT** ppErrors) {
+HRESULT ItemMgtProxy::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESULT** ppAddResults,
+                               HRESULT** ppErrors) {
   return AddOrValidate(false, dwCount, pItemArray, FALSE, ppAddResults, ppErrors);
 }
 
@@ -98,8 +91,8 @@ HRESULT ItemMgtProxy::SetClientHandles(DWORD dwCount, OPCHANDLE* phServer, OPCHA
   return connection().Call(request, TakeErrors(dwCount, ppErrors));
 }
 
-HRESULT ItemMgtProxy::SetDatatypes(DWORD dwCount, OPCHANDLE* phServer,
-                                   VARTYPE* pRequestedDatatypes, HRESULT** ppErrors) {
+HRESULT ItemMgtProxy::SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pRequestedDatatypes,
+                                   HRESULT** ppErrors) {
   HRESULT hr = CheckItems(dwCount, phServer, ppErrors);
   if (FAILED(hr)) return hr;
   if (dwCount != 0 && !pRequestedDatatypes) return E_INVALIDARG;
@@ -115,9 +108,8 @@ HRESULT ItemMgtProxy::CreateEnumerator(REFIID riid, LPUNKNOWN* ppUnk) {
   auto request = cap().createEnumeratorRequest();
   GuidToWire(riid, request.initIid());
   return connection().Call(request, [&](auto answer) {
-    HRESULT hr = Unmarshal(answer.hasEnumerator(), answer.getEnumerator(), riid,
-                           reinterpret_cast<void**>(ppUnk));
-    return FAILED(hr) ? hr : answer.getHr();
+    return TakeObject(answer.getHr(), answer.hasEnumerator(), answer.getEnumerator(), riid,
+                      reinterpret_cast<void**>(ppUnk));
   });
 }
 
@@ -131,17 +123,10 @@ HRESULT SyncIoProxy::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phSe
   request.setSource(dwSource);
   FillList(request.initServerHandles(dwCount), phServer);
   return connection().Call(request, [&](auto answer) {
-    Received<OPCITEMSTATE> states(dwCount);
-    Received<HRESULT> errors(dwCount);
-    HRESULT decoded = S_OK;
-    if (answer.hasStates())
-      decoded = ItemStatesFromWire(answer.getStates(), dwCount, states.Out());
-    if (SUCCEEDED(decoded))
-      decoded = NumbersFromWire(answer.hasErrors(), answer.getErrors(), dwCount, errors.Out());
-    if (FAILED(decoded)) return decoded;
-    *ppItemValues = states.Take();
-    *ppErrors = errors.Take();
-    return HRESULT{answer.getHr()};
+    return TakeWithErrors(answer, dwCount, answer.hasStates(), ppItemValues, ppErrors,
+                          [&](OPCITEMSTATE** states) {
+                            return ItemStatesFromWire(answer.getStates(), dwCount, states);
+                          });
   });
 }
 

@@ -56,8 +56,7 @@ class BrowseProxy final : public TearOff<com::IOPCBrowseServerAddressSpace> {
                                 com::DWORD dwAccessRightsFilter,
                                 com::LPENUMSTRING* ppIEnumString) override;
   com::HRESULT GetItemID(com::LPWSTR szItemDataID, com::LPWSTR* szItemID) override;
-  com::HRESULT BrowseAccessPaths(com::LPCWSTR szItemID,
-                                 com::LPENUMSTRING* ppIEnumString) override;
+  com::HRESULT BrowseAccessPaths(com::LPCWSTR szItemID, com::LPENUMSTRING* ppIEnumString) override;
 };
 
 class ItemPropertiesProxy final : public TearOff<com::IOPCItemProperties> {
@@ -78,8 +77,8 @@ class ItemMgtProxy final : public TearOff<com::IOPCItemMgt> {
   using TearOff::TearOff;
   com::HRESULT AddItems(com::DWORD dwCount, com::OPCITEMDEF* pItemArray,
                         com::OPCITEMRESULT** ppAddResults, com::HRESULT** ppErrors) override;
-  com::HRESULT ValidateItems(com::DWORD dwCount, com::OPCITEMDEF* pItemArray,
-                             com::BOOL bBlobUpdate, com::OPCITEMRESULT** ppValidationResults,
+  com::HRESULT ValidateItems(com::DWORD dwCount, com::OPCITEMDEF* pItemArray, com::BOOL bBlobUpdate,
+                             com::OPCITEMRESULT** ppValidationResults,
                              com::HRESULT** ppErrors) override;
   com::HRESULT RemoveItems(com::DWORD dwCount, com::OPCHANDLE* phServer,
                            com::HRESULT** ppErrors) override;

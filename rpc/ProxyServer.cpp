@@ -31,9 +31,8 @@ HRESULT ServerProxy::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpd
   return connection().Call(request, [&](auto answer) {
     *phServerGroup = answer.getServerGroup();
     *pRevisedUpdateRate = answer.getRevisedUpdateRate();
-    HRESULT hr = Unmarshal(answer.hasGroup(), answer.getGroup(), riid,
-                           reinterpret_cast<void**>(ppUnk));
-    return FAILED(hr) ? hr : answer.getHr();
+    return TakeObject(answer.getHr(), answer.hasGroup(), answer.getGroup(), riid,
+                      reinterpret_cast<void**>(ppUnk));
   });
 }
 
@@ -56,9 +55,8 @@ HRESULT ServerProxy::GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUn
   if (szName) request.setName(WideToWire(szName));
   GuidToWire(riid, request.initIid());
   return connection().Call(request, [&](auto answer) {
-    HRESULT hr = Unmarshal(answer.hasGroup(), answer.getGroup(), riid,
-                           reinterpret_cast<void**>(ppUnk));
-    return FAILED(hr) ? hr : answer.getHr();
+    return TakeObject(answer.getHr(), answer.hasGroup(), answer.getGroup(), riid,
+                      reinterpret_cast<void**>(ppUnk));
   });
 }
 
@@ -89,9 +87,8 @@ HRESULT ServerProxy::CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid, LP
   request.setScope(dwScope);
   GuidToWire(riid, request.initIid());
   return connection().Call(request, [&](auto answer) {
-    HRESULT hr = Unmarshal(answer.hasEnumerator(), answer.getEnumerator(), riid,
-                           reinterpret_cast<void**>(ppUnk));
-    return FAILED(hr) ? hr : answer.getHr();
+    return TakeObject(answer.getHr(), answer.hasEnumerator(), answer.getEnumerator(), riid,
+                      reinterpret_cast<void**>(ppUnk));
   });
 }
 
@@ -102,9 +99,8 @@ HRESULT PublicGroupsProxy::GetPublicGroupByName(LPCWSTR szName, REFIID riid, LPU
   if (szName) request.setName(WideToWire(szName));
   GuidToWire(riid, request.initIid());
   return connection().Call(request, [&](auto answer) {
-    HRESULT hr = Unmarshal(answer.hasGroup(), answer.getGroup(), riid,
-                           reinterpret_cast<void**>(ppUnk));
-    return FAILED(hr) ? hr : answer.getHr();
+    return TakeObject(answer.getHr(), answer.hasGroup(), answer.getGroup(), riid,
+                      reinterpret_cast<void**>(ppUnk));
   });
 }
 

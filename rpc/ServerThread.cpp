@@ -3,10 +3,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <future>
 #include <vector>
 
+#include "rpc/Diagnostics.h"
 #include "rpc/Endpoint.h"
 
 namespace tagwell::rpc {
@@ -27,7 +27,7 @@ namespace {
 class LogFailures final : public kj::TaskSet::ErrorHandler {
  public:
   void taskFailed(kj::Exception&& exception) override {
-    std::fprintf(stderr, "tagwell rpc: listener failed: %s\n", exception.getDescription().cStr());
+    Diagnose("tagwell rpc", "listener failed: %s", exception.getDescription().cStr());
   }
 };
 

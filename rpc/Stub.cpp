@@ -46,12 +46,11 @@ kj::Promise<void> ObjectStub::addGroup(AddGroupContext context) {
   OPCHANDLE serverGroup = 0;
   DWORD revisedRate = 0;
   IUnknown* group = nullptr;
-  HRESULT hr = server_->AddGroup(name.get(), params.getActive(), params.getRequestedUpdateRate(),
-                                 params.getClientGroup(),
-                                 params.getHasTimeBias() ? &timeBias : nullptr,
-                                 params.getHasPercentDeadband() ? &deadband : nullptr,
-                                 params.getLcid(), &serverGroup, &revisedRate,
-                                 GuidFromWire(params.getIid()), &group);
+  HRESULT hr =
+      server_->AddGroup(name.get(), params.getActive(), params.getRequestedUpdateRate(),
+                        params.getClientGroup(), params.getHasTimeBias() ? &timeBias : nullptr,
+                        params.getHasPercentDeadband() ? &deadband : nullptr, params.getLcid(),
+                        &serverGroup, &revisedRate, GuidFromWire(params.getIid()), &group);
   auto results = context.getResults();
   results.setServerGroup(serverGroup);
   results.setRevisedUpdateRate(revisedRate);

@@ -39,19 +39,19 @@ kj::Promise<void> AddOrValidate(Context& context, Call&& call) {
 
 kj::Promise<void> ObjectStub::addItems(AddItemsContext context) {
   if (!itemMgt_) return NoInterface(context);
-  return AddOrValidate(context, [&](DWORD count, OPCITEMDEF* defs, OPCITEMRESULT** results,
-                                    HRESULT** errors) {
-    return itemMgt_->AddItems(count, defs, results, errors);
-  });
+  return AddOrValidate(
+      context, [&](DWORD count, OPCITEMDEF* defs, OPCITEMRESULT** results, HRESULT** errors) {
+        return itemMgt_->AddItems(count, defs, results, errors);
+      });
 }
 
 kj::Promise<void> ObjectStub::validateItems(ValidateItemsContext context) {
   if (!itemMgt_) return NoInterface(context);
   BOOL blobUpdate = context.getParams().getBlobUpdate();
-  return AddOrValidate(context, [&](DWORD count, OPCITEMDEF* defs, OPCITEMRESULT** results,
-                                    HRESULT** errors) {
-    return itemMgt_->ValidateItems(count, defs, blobUpdate, results, errors);
-  });
+  return AddOrValidate(
+      context, [&](DWORD count, OPCITEMDEF* defs, OPCITEMRESULT** results, HRESULT** errors) {
+        return itemMgt_->ValidateItems(count, defs, blobUpdate, results, errors);
+      });
 }
 
 kj::Promise<void> ObjectStub::removeItems(RemoveItemsContext context) {
@@ -112,8 +112,8 @@ kj::Promise<void> ObjectStub::read(ReadContext context) {
   DWORD count = static_cast<DWORD>(handles.size());
   OPCITEMSTATE* states = nullptr;
   HRESULT* errors = nullptr;
-  HRESULT hr = syncIo_->Read(static_cast<OPCDATASOURCE>(params.getSource()), count,
-                             handles.data(), &states, &errors);
+  HRESULT hr = syncIo_->Read(static_cast<OPCDATASOURCE>(params.getSource()), count, handles.data(),
+                             &states, &errors);
   auto results = context.getResults();
   HRESULT marshalled = S_OK;
   if (states) {

@@ -233,4 +233,7 @@ interface Activator {
   create @0 (clsid :Guid) -> (hr :Int32, object :Object);
   # A new instance of class clsid (REGDB_E_CLASSNOTREG when it is not
   # served here).
+  sync @1 () -> ();
+  # Answers once everything sent before it on the connection has been
+  # handled: a client waits on it to make a release take effect at once.
 }

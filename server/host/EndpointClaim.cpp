@@ -11,7 +11,9 @@
 
 namespace tagwell::host {
 
-EndpointClaim::~EndpointClaim() { Release(); }
+EndpointClaim::~EndpointClaim() {
+  Release();
+}
 
 int EndpointClaim::Claim(const std::string& path, std::string* error) {
   if (!rpc::EnsurePrivateFolder(rpc::FolderOf(path), error)) return -1;

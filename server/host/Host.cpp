@@ -1,17 +1,16 @@
 #include "server/host/Host.h"
 
+#include <kj/async-unix.h>
+#include <kj/vector.h>
 #include <signal.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
-#include <kj/async-unix.h>
-#include <kj/vector.h>
-
 #include "platform/registry/Registry.h"
+#include "rpc/Diagnostics.h"
 #include "rpc/Endpoint.h"
 #include "rpc/ObjectServer.h"
 #include "server/AddressSpaceXml.h"
@@ -22,22 +21,15 @@ namespace tagwell::host {
 
 namespace {
 
-[[gnu::format(printf, 1, 2)]] void Log(const char* format, ...) {
-  char line[1024];
-  va_list args;
-  va_start(args, format);
-  std::vsnprintf(line, sizeof line, format, args);
-  va_end(args);
-  std::fprintf(stderr, "tagwell-server: %s\n", line);
-}
+constexpr const char* kWho = "tagwell-server";
 
 std::shared_ptr<server::AddressSpace> LoadSpace(const HostOptions& options, std::string* error) {
   server::AddressSpaceOptions spaceOptions;
   spaceOptions.flat = options.flat;
   if (options.addressSpaceFile.empty())
     return server::MakeDefaultAddressSpace(server::MakeSystemClock(), spaceOptions);
-  return server::LoadAddressSpace(options.addressSpaceFile, server::MakeSystemClock(),
-                                  spaceOptions, error);
+  return server::LoadAddressSpace(options.addressSpaceFile, server::MakeSystemClock(), spaceOptions,
+                                  error);
 }
 
 rpc::ObjectFactory SimulationFactory(std::shared_ptr<server::AddressSpace> space) {
@@ -64,8 +56,8 @@ class IdleWatch final {
     }
     wait_ = timer_.afterDelay(options_.idleExit.count() * kj::SECONDS)
                 .then([this] {
-                  Log("no client for %lld s, exiting",
-                      static_cast<long long>(options_.idleExit.count()));
+                  rpc::Diagnose(kWho, "no client for %lld s, exiting",
+                                static_cast<long long>(options_.idleExit.count()));
                   stop_.fulfiller->fulfill();
                 })
                 .eagerlyEvaluate(nullptr);
@@ -79,7 +71,8 @@ class IdleWatch final {
 };
 
 kj::Promise<void> OnSignal(kj::UnixEventPort& port, int signal, const char* name) {
-  return port.onSignal(signal).then([name](siginfo_t) { Log("%s received, exiting", name); });
+  return port.onSignal(signal).then(
+      [name](siginfo_t) { rpc::Diagnose(kWho, "%s received, exiting", name); });
 }
 
 }  // namespace
@@ -97,7 +90,7 @@ int RunHost(const HostOptions& options) {
   std::string error;
   auto space = LoadSpace(options, &error);
   if (!space) {
-    Log("%s", error.c_str());
+    rpc::Diagnose(kWho, "%s", error.c_str());
     return 1;
   }
   auto io = kj::setupAsyncIo();
@@ -105,32 +98,32 @@ int RunHost(const HostOptions& options) {
   EndpointClaim claim;
   int unixFd = claim.Claim(path, &error);
   if (unixFd < 0) {
-    Log("%s", error.c_str());
+    rpc::Diagnose(kWho, "%s", error.c_str());
     return 1;
   }
   std::vector<kj::Own<kj::ConnectionReceiver>> listeners;
-  listeners.push_back(io.lowLevelProvider->wrapListenSocketFd(
-      unixFd, kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP));
-  Log("serving %s on unix:%s%s", server::kSimulationProgId, path.c_str(),
-      options.embedding ? " (started by activation)" : "");
+  listeners.push_back(
+      io.lowLevelProvider->wrapListenSocketFd(unixFd, kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP));
+  rpc::Diagnose(kWho, "serving %s on unix:%s%s", server::kSimulationProgId, path.c_str(),
+                options.embedding ? " (started by activation)" : "");
   if (options.tcpAddress) {
     std::uint16_t port = 0;
     int tcpFd = rpc::ListenTcp(*options.tcpAddress, options.tcpPort, &port);
     if (tcpFd < 0) {
-      Log("cannot listen on %s port %u: %s", options.tcpAddress->c_str(),
-          static_cast<unsigned>(options.tcpPort), std::strerror(errno));
+      rpc::Diagnose(kWho, "cannot listen on %s port %u: %s", options.tcpAddress->c_str(),
+                    static_cast<unsigned>(options.tcpPort), std::strerror(errno));
       return 1;
     }
     listeners.push_back(io.lowLevelProvider->wrapListenSocketFd(
         tcpFd, kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP));
-    Log("serving remote clients on %s port %u", options.tcpAddress->c_str(),
-        static_cast<unsigned>(port));
+    rpc::Diagnose(kWho, "serving remote clients on %s port %u", options.tcpAddress->c_str(),
+                  static_cast<unsigned>(port));
   }
 
   IdleWatch idle(io.provider->getTimer(), options);
   rpc::ObjectServer server(SimulationFactory(space));
   server.SetConnectionObserver([&idle](std::size_t count) {
-    Log("%zu client connection%s", count, count == 1 ? "" : "s");
+    rpc::Diagnose(kWho, "%zu client connection%s", count, count == 1 ? "" : "s");
     idle.ConnectionsChanged(count);
   });
   idle.ConnectionsChanged(0);
@@ -149,7 +142,7 @@ int RunHost(const HostOptions& options) {
   listeners.clear();
   claim.Release();
   server.SetConnectionObserver(nullptr);
-  Log("stopped");
+  rpc::Diagnose(kWho, "stopped");
   return 0;
 }
 

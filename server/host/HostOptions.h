@@ -14,7 +14,7 @@ struct HostOptions {
   std::string endpointPath;
   // TCP for remote clients, when asked for; loopback unless an address is given.
   std::optional<std::string> tcpAddress;
-  std::uint16_t tcpPort = 0;  // 0: any free port (logged)
+  std::uint16_t tcpPort = 0;     // 0: any free port (logged)
   std::string addressSpaceFile;  // empty: the built-in plant
   bool flat = false;
   // Started by activation: exit when no client has been connected for idleExit.

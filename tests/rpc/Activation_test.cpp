@@ -1,12 +1,13 @@
 // Activation when things are not as they should be: unknown classes,
 // servers that cannot start or never listen, endpoints in shared folders.
+#include "rpc/Activation.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include "platform/com/Text.h"
 #include "platform/opcda/OpcDa.h"
 #include "platform/registry/Registry.h"
-#include "rpc/Activation.h"
 #include "rpc/Endpoint.h"
 #include "server/Simulation.h"
 #include "tests/rpc/RpcTestSupport.h"
@@ -79,12 +80,18 @@ TEST(HostPort, ComputerNamesSplitIntoHostAndPort) {
     std::uint16_t port;
   };
   const Case cases[] = {
-      {"plant-7", true, "plant-7", 4135},     {"plant-7:5000", true, "plant-7", 5000},
-      {"[::1]:88", true, "::1", 88},          {"[fe80::1]", true, "fe80::1", 4135},
-      {"::1", true, "::1", 4135},             {"host:", false, "", 0},
-      {"host:0", false, "", 0},               {"host:70000", false, "", 0},
-      {"host:12ab", false, "", 0},            {":4135", false, "", 0},
-      {"[::1", false, "", 0},                 {"", false, "", 0},
+      {"plant-7", true, "plant-7", 4135},
+      {"plant-7:5000", true, "plant-7", 5000},
+      {"[::1]:88", true, "::1", 88},
+      {"[fe80::1]", true, "fe80::1", 4135},
+      {"::1", true, "::1", 4135},
+      {"host:", false, "", 0},
+      {"host:0", false, "", 0},
+      {"host:70000", false, "", 0},
+      {"host:12ab", false, "", 0},
+      {":4135", false, "", 0},
+      {"[::1", false, "", 0},
+      {"", false, "", 0},
   };
   for (const Case& c : cases) {
     std::string host;

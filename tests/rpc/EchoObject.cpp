@@ -26,7 +26,9 @@ EchoObject::EchoObject(std::shared_ptr<EchoControl> control) : control_(std::mov
   ++control_->live;
 }
 
-EchoObject::~EchoObject() { --control_->live; }
+EchoObject::~EchoObject() {
+  --control_->live;
+}
 
 HRESULT EchoObject::QueryInterface(REFIID riid, void** ppv) {
   if (!ppv) return E_POINTER;
@@ -70,7 +72,8 @@ HRESULT EchoObject::Read(OPCDATASOURCE, DWORD count, OPCHANDLE* handles, OPCITEM
 HRESULT EchoObject::Write(DWORD count, OPCHANDLE* handles, VARIANT* values, HRESULT** errors) {
   ++control_->writes;
   *errors = static_cast<HRESULT*>(CoTaskMemAlloc(count * sizeof(HRESULT)));
-  for (DWORD i = 0; i < count; ++i) (*errors)[i] = VariantCopy(values_[handles[i]].get(), &values[i]);
+  for (DWORD i = 0; i < count; ++i)
+    (*errors)[i] = VariantCopy(values_[handles[i]].get(), &values[i]);
   return S_OK;
 }
 

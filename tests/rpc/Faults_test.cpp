@@ -129,8 +129,7 @@ TEST_F(FaultTest, AServerWithoutOptionalInterfacesIsReportedSo) {
   for (const IID* iid : {&IID_IPersistFile, &IID_IEnumUnknown, &IID_IOPCServerPublicGroups,
                          &IID_IOPCBrowseServerAddressSpace, &IID_IOPCItemProperties}) {
     ComPtr<IUnknown> p;
-    EXPECT_EQ(server->QueryInterface(*iid, p.ReceiveVoid()), E_NOINTERFACE)
-        << FormatGuid(*iid);
+    EXPECT_EQ(server->QueryInterface(*iid, p.ReceiveVoid()), E_NOINTERFACE) << FormatGuid(*iid);
   }
 }
 

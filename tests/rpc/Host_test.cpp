@@ -63,8 +63,8 @@ class HostTest : public ::testing::Test {
   }
   HRESULT CreateAndRelease() {
     ComPtr<IOPCServer> server;
-    return rpc::CreateObjectAt("unix:" + socket_, server::CLSID_TagwellSimulation,
-                               IID_IOPCServer, server.ReceiveVoid());
+    return rpc::CreateObjectAt("unix:" + socket_, server::CLSID_TagwellSimulation, IID_IOPCServer,
+                               server.ReceiveVoid());
   }
 
   TempDir dir_;
@@ -128,8 +128,8 @@ TEST(Registration, TheBuildAndInstallRegistrationsStartTheirTreesServer) {
   ASSERT_EQ(words.size(), 2u) << build->localServer;
   EXPECT_TRUE(std::filesystem::equivalent(words[0], ServerProgram())) << words[0];
   EXPECT_EQ(words[1], "--embedding");
-  EXPECT_EQ(build->endpoint, "unix:" + registry::RuntimeFolder() +
-                                 "/tagwell/Tagwell.Simulation.1.sock");
+  EXPECT_EQ(build->endpoint,
+            "unix:" + registry::RuntimeFolder() + "/tagwell/Tagwell.Simulation.1.sock");
 
   // An installed tree: bin/tagwell-server and share/tagwell/servers/.
   TempDir prefix;

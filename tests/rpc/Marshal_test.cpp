@@ -1,6 +1,8 @@
 // Values on the wire: every VARIANT the platform can hold crosses unchanged,
 // what cannot travel is refused, and malformed messages are rejected
 // without leaking what was already decoded.
+#include "rpc/Marshal.h"
+
 #include <capnp/message.h>
 #include <gtest/gtest.h>
 
@@ -8,34 +10,10 @@
 #include <cstring>
 #include <limits>
 
-#include "rpc/Marshal.h"
-
 namespace tagwell::rpc {
 namespace {
 
 using namespace com;
-
-// The bytes a VARIANT of type vt stores its value in.
-std::size_t ValueSize(VARTYPE vt) {
-  switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR:
-      return 4;
-    default:
-      return 8;
-  }
-}
 
 class MarshalTest : public ::testing::Test {
  protected:
@@ -77,11 +55,11 @@ TEST_F(MarshalTest, EveryScalarTypeKeepsItsTypeAndBits) {
   for (const Case& c : cases) {
     Variant in;
     in->vt = c.vt;
-    std::memcpy(&in->llVal, &c.bits, ValueSize(c.vt));
+    std::memcpy(&in->llVal, &c.bits, PlainSize(c.vt));
     Variant out;
     ASSERT_EQ(RoundTrip(*in.get(), &out), S_OK) << "vt " << c.vt;
     EXPECT_EQ(out->vt, c.vt);
-    EXPECT_EQ(std::memcmp(&out->llVal, &in->llVal, ValueSize(c.vt)), 0) << "vt " << c.vt;
+    EXPECT_EQ(std::memcmp(&out->llVal, &in->llVal, PlainSize(c.vt)), 0) << "vt " << c.vt;
   }
 }
 
@@ -101,7 +79,7 @@ TEST_F(MarshalTest, FloatingValuesKeepTheirBitsIncludingNanPayloadsAndSignedZero
     Variant out;
     ASSERT_EQ(RoundTrip(*in->get(), &out), S_OK);
     EXPECT_EQ(out->vt, (*in)->vt);
-    EXPECT_EQ(std::memcmp(&out->llVal, &(*in)->llVal, ValueSize((*in)->vt)), 0);
+    EXPECT_EQ(std::memcmp(&out->llVal, &(*in)->llVal, PlainSize((*in)->vt)), 0);
   }
 }
 

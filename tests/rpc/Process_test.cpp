@@ -24,10 +24,9 @@ class ProcessTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(::mkdir(registryFolder_.c_str(), 0700), 0);
     registry::SetInstalledServerFolders({registryFolder_});
-    WriteSimulationRegistration(registryFolder_,
-                                ServerProgram() + " --embedding --idle-exit 1 --endpoint unix:" +
-                                    socket_,
-                                "unix:" + socket_);
+    WriteSimulationRegistration(
+        registryFolder_, ServerProgram() + " --embedding --idle-exit 1 --endpoint unix:" + socket_,
+        "unix:" + socket_);
   }
   void TearDown() override {
     registry::SetInstalledServerFolders({});

@@ -75,8 +75,7 @@ TEST_F(RemoteTest, UnreachableComputersAndUnservedClassesFail) {
   const std::u16string clsid = Utf8ToUtf16(FormatGuid(server::CLSID_TagwellSimulation));
   for (const char* computer : {"localhost:1", "no-such-host.invalid", "localhost:99999", ":4135"}) {
     OpcSession session;
-    EXPECT_EQ(session.Connect(clsid, Utf8ToUtf16(computer)), RPC_S_SERVER_UNAVAILABLE)
-        << computer;
+    EXPECT_EQ(session.Connect(clsid, Utf8ToUtf16(computer)), RPC_S_SERVER_UNAVAILABLE) << computer;
   }
   OpcSession session;
   EXPECT_EQ(session.Connect(u"{5C1A7E90-2B3D-4F6A-8E1B-0D9C8B7A6F54}", Computer("localhost")),

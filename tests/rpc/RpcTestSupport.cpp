@@ -29,8 +29,10 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 
 ChildProcess::ChildProcess(const std::string& program, const std::vector<std::string>& arguments,
                            const std::string& outputFolder)
-    : stdoutFile_(outputFolder + "/stdout-" + std::to_string(reinterpret_cast<std::uintptr_t>(this))),
-      stderrFile_(outputFolder + "/stderr-" + std::to_string(reinterpret_cast<std::uintptr_t>(this))) {
+    : stdoutFile_(outputFolder + "/stdout-" +
+                  std::to_string(reinterpret_cast<std::uintptr_t>(this))),
+      stderrFile_(outputFolder + "/stderr-" +
+                  std::to_string(reinterpret_cast<std::uintptr_t>(this))) {
   std::vector<std::string> words = {program};
   words.insert(words.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
@@ -70,17 +72,20 @@ int ChildProcess::Wait(std::chrono::milliseconds timeout) {
   return status_;
 }
 
-std::string ChildProcess::Stdout() const { return ReadFile(stdoutFile_); }
-std::string ChildProcess::Stderr() const { return ReadFile(stderrFile_); }
+std::string ChildProcess::Stdout() const {
+  return ReadFile(stdoutFile_);
+}
+std::string ChildProcess::Stderr() const {
+  return ReadFile(stderrFile_);
+}
 
 pid_t EndpointPid(const std::string& path) {
   int fd = rpc::ConnectUnix(path);
   if (fd < 0) return -1;
   ucred credentials{};
   socklen_t length = sizeof credentials;
-  pid_t pid = ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0
-                  ? credentials.pid
-                  : -1;
+  pid_t pid =
+      ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &length) == 0 ? credentials.pid : -1;
   ::close(fd);
   return pid;
 }
@@ -90,15 +95,24 @@ void WriteSimulationRegistration(const std::string& folder, const std::string& l
   WriteFile(folder + "/Tagwell.Simulation.1.server",
             "[Server]\n"
             "ProgID=Tagwell.Simulation.1\n"
-            "CLSID=" + com::FormatGuid(server::CLSID_TagwellSimulation) + "\n"
-            "OPC=\n"
-            "Description=simulation for the rpc tests\n"
-            "LocalServer=" + localServer + "\n"
-            "Endpoint=" + endpoint + "\n");
+            "CLSID=" +
+                com::FormatGuid(server::CLSID_TagwellSimulation) +
+                "\n"
+                "OPC=\n"
+                "Description=simulation for the rpc tests\n"
+                "LocalServer=" +
+                localServer +
+                "\n"
+                "Endpoint=" +
+                endpoint + "\n");
 }
 
-std::string ServerProgram() { return TAGWELL_SERVER_EXE; }
-std::string PeerProgram() { return TAGWELL_PEER_EXE; }
+std::string ServerProgram() {
+  return TAGWELL_SERVER_EXE;
+}
+std::string PeerProgram() {
+  return TAGWELL_PEER_EXE;
+}
 
 ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
   if (const char* old = std::getenv(name)) {

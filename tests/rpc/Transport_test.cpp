@@ -195,8 +195,8 @@ TEST_F(TransportTest, ProxiesServeOnlyTheThreadThatMadeThem) {
 
 TEST_F(TransportTest, CreationFailuresComeBackAsTheServerGaveThem) {
   ComPtr<IUnknown> object;
-  EXPECT_EQ(rpc::CreateObjectOverSocket(server_.ConnectPair(), GUID_NULL,
-                                        IID_IUnknown, object.ReceiveVoid()),
+  EXPECT_EQ(rpc::CreateObjectOverSocket(server_.ConnectPair(), GUID_NULL, IID_IUnknown,
+                                        object.ReceiveVoid()),
             REGDB_E_CLASSNOTREG);
   EXPECT_FALSE(object);
   ComPtr<IOPCServer> server;
