@@ -5,11 +5,13 @@
 #include "app/MainWindow.h"
 #include "db/Database.h"
 #include "resources/StringTable.h"
+#include "rpc/Activation.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(tagwell::res::kAppTitle);
-  // TODO(rpc): install the rpc activator for local and remote servers.
+  // Local and remote servers are reached through rpc/ (Cap'n Proto).
+  tagwell::rpc::ScopedServerActivator activation;
   tagwell::MainWindowOptions options;
   options.quitOnExit = true;
   tagwell::MainWindow window(options);
