@@ -1,5 +1,4 @@
-// Proxies of the enumerators: IEnumString, IEnumUnknown and
-// IEnumOPCItemAttributes.
+// Proxies of the enumerators IEnumUnknown and IEnumOPCItemAttributes.
 #include "rpc/Marshal.h"
 #include "rpc/ProxyInterfaces.h"
 
@@ -9,7 +8,7 @@ using namespace com;
 
 namespace {
 
-// Next(celt) of a string or IUnknown enumerator in calls of at most
+// Next(celt) of an IUnknown enumerator in calls of at most
 // kMaxEnumBatch entries. `batch(n, out, &fetched, wantFetched)` fetches one
 // call's worth. On failure every entry already fetched is freed again.
 template <class T, class Batch, class Free>
@@ -41,56 +40,6 @@ HRESULT NextInBatches(ULONG celt, T* rgelt, ULONG* pceltFetched, Batch&& batch, 
 }
 
 }  // namespace
-
-// --- IEnumString ---------------------------------------------------------------
-HRESULT EnumStringProxy::Next(ULONG celt, LPOLESTR* rgelt, ULONG* pceltFetched) {
-  return NextInBatches(
-      celt, rgelt, pceltFetched,
-      [this](ULONG n, LPOLESTR* out, ULONG* fetched, bool want) {
-        return NextBatch(n, out, fetched, want);
-      },
-      [](LPOLESTR& text) { CoTaskMemFree(std::exchange(text, nullptr)); });
-}
-
-HRESULT EnumStringProxy::NextBatch(ULONG celt, LPOLESTR* rgelt, ULONG* fetched, bool wantFetched) {
-  auto request = cap().stringNextRequest();
-  request.setCount(celt);
-  request.setWantFetched(wantFetched);
-  return connection().Call(request, [&](auto answer) {
-    auto items = answer.getItems();
-    if (items.size() > celt) return RPC_E_INVALID_DATA;
-    TaskArray<LPOLESTR> texts(items.size());
-    if (!texts.ok()) return E_OUTOFMEMORY;
-    for (unsigned i = 0; i < items.size(); ++i) {
-      HRESULT hr = TaskWideFromWire(true, items[i], &texts[i]);
-      if (FAILED(hr)) return hr;
-    }
-    for (unsigned i = 0; i < items.size(); ++i) rgelt[i] = std::exchange(texts[i], nullptr);
-    *fetched = items.size();
-    return HRESULT{answer.getHr()};
-  });
-}
-
-HRESULT EnumStringProxy::Skip(ULONG celt) {
-  auto request = cap().stringSkipRequest();
-  request.setCount(celt);
-  return connection().Call(request, HrOnly());
-}
-
-HRESULT EnumStringProxy::Reset() {
-  auto request = cap().stringResetRequest();
-  return connection().Call(request, HrOnly());
-}
-
-HRESULT EnumStringProxy::Clone(IEnumString** ppEnum) {
-  if (!ppEnum) return E_POINTER;
-  *ppEnum = nullptr;
-  auto request = cap().stringCloneRequest();
-  return connection().Call(request, [&](auto answer) {
-    return TakeObject(answer.getHr(), answer.hasEnumerator(), answer.getEnumerator(),
-                      IID_IEnumString, reinterpret_cast<void**>(ppEnum));
-  });
-}
 
 // --- IEnumUnknown ----------------------------------------------------------------
 HRESULT EnumUnknownProxy::Next(ULONG celt, IUnknown** rgelt, ULONG* pceltFetched) {

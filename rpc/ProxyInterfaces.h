@@ -4,6 +4,9 @@
 // in-process server would; the server decides everything else.
 #pragma once
 
+#include <deque>
+#include <string>
+
 #include "rpc/Proxy.h"
 
 namespace tagwell::rpc {
@@ -105,8 +108,16 @@ class SyncIoProxy final : public TearOff<com::IOPCSyncIO> {
                      com::HRESULT** ppErrors) override;
 };
 
+// Reads ahead: a Next that finds too few names buffered fetches at least
+// kReadAhead of them in one call, so a client that asks for one name at a
+// time (the address-space walk) does not pay a round trip per name. The
+// buffer is the part of the server's enumeration the client has not seen
+// yet; Skip and Clone take it into account, Reset drops it, so the
+// answers are those of the server's enumerator.
 class EnumStringProxy final : public TearOff<com::IEnumString> {
  public:
+  static constexpr com::ULONG kReadAhead = 256;
+
   using TearOff::TearOff;
   com::HRESULT Next(com::ULONG celt, com::LPOLESTR* rgelt, com::ULONG* pceltFetched) override;
   com::HRESULT Skip(com::ULONG celt) override;
@@ -114,8 +125,11 @@ class EnumStringProxy final : public TearOff<com::IEnumString> {
   com::HRESULT Clone(com::IEnumString** ppEnum) override;
 
  private:
-  com::HRESULT NextBatch(com::ULONG celt, com::LPOLESTR* rgelt, com::ULONG* fetched,
-                         bool wantFetched);
+  // Fetches until `wanted` names are buffered or the server has no more.
+  com::HRESULT Fill(com::ULONG wanted);
+
+  std::deque<std::u16string> buffered_;
+  bool ended_ = false;  // the server's enumeration has given its last name
 };
 
 class EnumUnknownProxy final : public TearOff<com::IEnumUnknown> {
