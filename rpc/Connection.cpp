@@ -21,6 +21,14 @@ Connection::~Connection() {
 
 void Connection::Sync() {
   if (broken_ || !apartment_->IsOwnerThread()) return;
+  if (stalled_) {
+    try {
+      apartment_->waitScope().poll();
+    } catch (...) {
+      // A fault of the connection shows at its next call.
+    }
+    return;
+  }
   auto request = activator_.syncRequest();
   Call(request, [](auto) { return com::S_OK; });
 }

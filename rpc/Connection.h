@@ -51,8 +51,10 @@ class Connection final {
 
   // Waits (at most the call timeout) until the server has handled
   // everything sent so far, releases included, as a COM release returns
-  // only once it is done. Nothing on a broken connection or off the owner
-  // thread.
+  // only once it is done. On a broken connection or off the owner thread it
+  // does nothing; while the server keeps a call past its deadline it only
+  // sends what it can without waiting, so releasing the proxies of a hung
+  // server does not cost a deadline each.
   void Sync();
 
  private:
@@ -66,6 +68,7 @@ class Connection final {
   wire::Activator::Client activator_;
   std::chrono::milliseconds callTimeout_;
   bool broken_ = false;
+  bool stalled_ = false;  // the last call ran out of time
 };
 
 template <class Params, class Results, class Take>
@@ -80,12 +83,14 @@ com::HRESULT Connection::Call(capnp::Request<Params, Results>& request, Take&& t
     return EndCall(HResultFromCurrentException());
   }
   KJ_IF_MAYBE (answer, response) {
+    stalled_ = false;
     try {
       return take(typename Results::Reader(*answer));
     } catch (...) {
       return DecodeFailed();
     }
   }
+  stalled_ = true;
   return com::RPC_E_TIMEOUT;
 }
 
