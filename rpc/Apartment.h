@@ -7,8 +7,10 @@
 // fail with RPC_E_WRONG_THREAD), as COM requires of a single-threaded
 // apartment. The loop runs only inside a proxy's blocking call (the last
 // Release of an object is one: it returns once the server has let go), so
-// nothing runs on the thread behind the caller's back. A thread that already runs a KJ event loop
-// of its own cannot have an apartment.
+// nothing runs on the thread behind the caller's back. A thread that
+// already runs a KJ event loop of its own cannot have an apartment:
+// creating an object there fails. A proxy released on another thread
+// is destroyed at the owner thread's next call.
 #pragma once
 
 #include <kj/async-io.h>
