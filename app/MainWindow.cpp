@@ -68,7 +68,7 @@ MainWindow::~MainWindow() {
   // ends with the process; a window destroyed within a running process (a
   // test, say) gives them back here.
   cycle_->Stop();
-  if (client_->state.connected == 1) ReleaseServer(*client_);
+  ReleaseServer(*client_);
 }
 
 WindowPorts MainWindow::Ports() {

@@ -297,5 +297,33 @@ TEST_F(SessionTest, TheXmlLoaderRefusesWithoutAGroup) {
   EXPECT_EQ(w_->listBox(7)->count(), 0);
 }
 
+// With a server whose flat listings name the branches, the walk meets the
+// group Boiler.Burner; the dialog offers it but does not take it.
+TEST(SessionGroups, AGroupNameIsRefusedLikeADevice) {
+  Plant plant(/*flatListsBranches=*/true);
+  TestWindow w;
+  w.ShowActive();
+  ConnectTo(w);
+  WhenShown<ItemListDialog>([&](ItemListDialog& d) {
+    QListWidget* list = d.list();
+    int group = list->row(list->findItems("Boiler.Burner", Qt::MatchExactly).value(0));
+    int item = list->row(list->findItems("Boiler.Pressure", Qt::MatchExactly).value(0));
+    ASSERT_GT(group, 0);
+    ASSERT_GT(item, 0);
+    ClickRow(list, item);
+    EXPECT_EQ(d.field()->text(), "Boiler.Pressure");
+    ClickRow(list, group);
+    EXPECT_EQ(d.field()->text(), "");
+    QTest::mouseClick(d.findChildren<QPushButton*>()[0], Qt::LeftButton);
+    EXPECT_TRUE(d.isVisible());
+    d.reject();
+  });
+  w.Command(IDM_ADDITEM);
+  ASSERT_EQ(w.messages.shown.size(), 1u);
+  EXPECT_EQ(w.messages.shown[0].text,
+            "Error selecting item from the list!\nProbably device or group name was selected.");
+  EXPECT_EQ(w->listBox(IDC_ITEM_NAMES)->count(), 0);
+}
+
 }  // namespace
 }  // namespace tagwell
