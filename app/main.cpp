@@ -1,15 +1,19 @@
 // The desktop client: one main window on the GUI thread, which is also the
 // COM apartment. No command-line arguments are used.
 #include <QApplication>
+#include <QIcon>
 
 #include "app/MainWindow.h"
 #include "db/Database.h"
+#include "resources/Resources.h"
 #include "resources/StringTable.h"
 #include "rpc/Activation.h"
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   QApplication::setApplicationName(tagwell::res::kAppTitle);
+  tagwell::res::InitResources();
+  QApplication::setWindowIcon(QIcon(tagwell::res::kIconPath));
   // Local and remote servers are reached through rpc/ (Cap'n Proto).
   tagwell::rpc::ScopedServerActivator activation;
   tagwell::MainWindowOptions options;
