@@ -100,8 +100,8 @@ inline constexpr std::array kMainControls{
     // Pictures.
     ControlSpec{res::IDC_BITMAP, ControlClass::Bitmap, ":/tagwell/bitmap159.png", "Tagwell", 775, 0,
                 60, 60, FontRole::None, kPlain},
-    ControlSpec{res::IDC_BITMAP, ControlClass::Bitmap, ":/tagwell/bitmap134.png", "", 3, 270, 844,
-                4, FontRole::None, kPlain},
+    ControlSpec{res::IDC_BITMAP, ControlClass::Bitmap, ":/tagwell/bitmap134.png", "Separator", 3,
+                270, 844, 4, FontRole::None, kPlain},
 };
 
 }  // namespace tagwell

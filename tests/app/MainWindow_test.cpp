@@ -152,7 +152,6 @@ TEST(MainWindow, FontsAndAccessibleNames) {
   expectFont(w->listBox(7), 14, 400);
   expectFont(w->listBox(20), 14, 400);
   for (QWidget* widget : w->centralWidget()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
-    if (widget == w->bitmaps()[1]) continue;  // the rule is decoration
     EXPECT_FALSE(widget->accessibleName().isEmpty()) << widget->metaObject()->className();
   }
   EXPECT_EQ(w->listBox(7)->accessibleName(), "Item name");
