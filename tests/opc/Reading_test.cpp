@@ -67,7 +67,9 @@ TEST_F(ReadingTest, ValueTextFollowsTheCanonicalTypeAndRecordsItsKind) {
     AddCanonical(c.item);
     EXPECT_EQ(window.values.Lines().back(), c.text);
     EXPECT_EQ(DatabaseWrites() - writes, c.valueType ? 1 : 0);
-    if (c.valueType) EXPECT_EQ(client.reading.valueType, c.valueType);
+    if (c.valueType) {
+      EXPECT_EQ(client.reading.valueType, c.valueType);
+    }
   }
   EXPECT_TRUE(window.messages.shown.empty());
   EXPECT_EQ(client.reading.stringValue, nullptr);  // the borrowed string went with its value
