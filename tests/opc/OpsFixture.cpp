@@ -15,20 +15,28 @@ int CountDatabaseWrite(Client&) {
 
 }  // namespace
 
-ScopedTimeZone::ScopedTimeZone(const char* tz) {
-  if (const char* old = std::getenv("TZ")) {
+ScopedEnvironment::ScopedEnvironment(const char* name, const std::string& value) : name_(name) {
+  if (const char* old = std::getenv(name)) {
     old_ = old;
     had_ = true;
   }
-  setenv("TZ", tz, 1);
+  setenv(name, value.c_str(), 1);
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+  if (had_)
+    setenv(name_.c_str(), old_.c_str(), 1);
+  else
+    unsetenv(name_.c_str());
+}
+
+ScopedTimeZone::ScopedTimeZone(const char* tz) {
+  tz_.emplace("TZ", tz);
   tzset();
 }
 
 ScopedTimeZone::~ScopedTimeZone() {
-  if (had_)
-    setenv("TZ", old_.c_str(), 1);
-  else
-    unsetenv("TZ");
+  tz_.reset();
   tzset();
 }
 
@@ -110,8 +118,8 @@ Lines OpsTest::Captions() const {
 }
 
 void OpsTest::Disconnect() {
-  for (FakeListBox* box : {&window.itemNames, &window.values, &window.timeStamps,
-                           &window.qualities, &window.types})
+  for (FakeListBox* box :
+       {&window.itemNames, &window.values, &window.timeStamps, &window.qualities, &window.types})
     box->ResetContent();
   ReleaseServer(client);
   client.state.currentValue.Clear();

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,15 +29,28 @@ namespace tagwell::testing {
 
 using Lines = std::vector<std::string>;
 
-// Sets TZ for the scope and restores it afterwards.
+// Sets an environment variable for the scope and restores it afterwards.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const char* name, const std::string& value);
+  ~ScopedEnvironment();
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  std::string name_;
+  std::string old_;
+  bool had_ = false;
+};
+
+// TZ for the scope, applied to the process's time conversions.
 class ScopedTimeZone final {
  public:
   explicit ScopedTimeZone(const char* tz);
   ~ScopedTimeZone();
 
  private:
-  std::string old_;
-  bool had_ = false;
+  std::optional<ScopedEnvironment> tz_;
 };
 
 class OpsTest : public ::testing::Test {
