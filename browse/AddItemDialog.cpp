@@ -64,13 +64,17 @@ bool AcceptItemId(Client& client, std::string_view typed) {
     Refuse(client, "Error: item ID is too long.\nAn item ID can have at most 127 characters.");
     return false;
   }
+  PutChosenItem(client, id);
+  return true;
+}
+
+void PutChosenItem(Client& client, std::string_view id) {
   ClientState& s = client.state;
   s.szItemName = id;
   int row = AppendItemRow(client, s.szItemName.view());
   s.currentRow = row;
   s.lastRowIndex = row;
   s.itemChosen = 1;
-  return true;
 }
 
 void CancelItemDialog(Client& client) {

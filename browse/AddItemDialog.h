@@ -51,6 +51,11 @@ void CancelItemDialog(Client& client);
 // Returns the new row's index.
 int AppendItemRow(Client& client, std::string_view name);
 
+// The item chosen for addition: id into szItemName, appended as a new row
+// (AppendItemRow), currentRow and lastRowIndex set to that row, itemChosen 1.
+// id fits szItemName (the callers refuse longer ones).
+void PutChosenItem(Client& client, std::string_view id);
+
 // Shows the number of rows of the Item name column ("%4i") in the
 // item-count box and keeps it as displayedItemCount; returns it.
 int ShowItemCount(Client& client);

@@ -20,11 +20,7 @@ void Warn(Client& client, const std::string& text) {
 // The item-adding steps for one entry.
 void AddEntry(Client& client, const std::string& id) {
   ClientState& s = client.state;
-  s.szItemName = id;
-  int row = AppendItemRow(client, s.szItemName.view());
-  s.currentRow = row;
-  s.lastRowIndex = row;
-  s.itemChosen = 1;
+  PutChosenItem(client, id);
   AddItem(client, s.ptrIOPCItemMgt, &s.lastServerHandle);
   WORD quality = 0;
   ReadItem(client, s.ptrIOPCItemMgt, s.lastServerHandle, s.currentValue.get(), &quality);

@@ -18,30 +18,7 @@ enum class Storage { kNone, kSigned, kUnsigned, kReal4, kReal8, kBstr, kArray, k
 }  // namespace
 
 unsigned PlainSize(VARTYPE element) {
-  switch (element) {
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR:
-      return 4;
-    case VT_I8:
-    case VT_UI8:
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-      return 8;
-    default:
-      return 0;
-  }
+  return PlainValueSize(element);
 }
 
 namespace {

@@ -130,6 +130,11 @@ inline constexpr USHORT VARIANT_ALPHABOOL = 0x02;
 // VT_BYREF of either (or of VT_VARIANT). Anything else is DISP_E_BADVARTYPE.
 bool IsValidVariantType(VARTYPE vt);
 
+// Bytes of one plain number of type vt (the integer and floating types,
+// VT_BOOL, VT_ERROR, VT_CY, VT_DATE), as a VARIANT member or array element;
+// 0 for strings, pointers and unknown types.
+ULONG PlainValueSize(VARTYPE vt);
+
 void VariantInit(VARIANT* v);
 // Frees what the variant owns (BSTR, array, interface) and makes it VT_EMPTY.
 // A VT_BYREF variant owns nothing. Fails, leaving v alone, for an invalid
