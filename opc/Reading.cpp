@@ -76,10 +76,6 @@ bool ToDouble(const com::VARIANT& value, double* d) {
   return true;
 }
 
-// A value the server delivered in another type than the item's canonical
-// one (the requested type of an addition is the previous item's canonical
-// type) is brought to the canonical type, so the column reads the right
-// member. Values that do not convert stay as they are.
 // The types with a row of their own in the value table.
 bool IsScalarRowType(VARTYPE vt) {
   switch (vt) {
@@ -101,6 +97,10 @@ bool IsArrayRowType(VARTYPE vt) {
   return vt == (com::VT_ARRAY | com::VT_R8) || vt == (com::VT_ARRAY | com::VT_UI1);
 }
 
+// A value the server delivered in another type than the item's canonical
+// one (the requested type of an addition is the previous item's canonical
+// type) is brought to the canonical type, so the column reads the right
+// member. Values that do not convert stay as they are.
 void NormaliseValue(com::VARIANT* value, VARTYPE canonical) {
   if (value->vt != canonical && (IsScalarRowType(canonical) || IsArrayRowType(canonical)))
     com::VariantChangeType(value, value, 0, canonical);
