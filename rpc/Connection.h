@@ -8,6 +8,7 @@
 #pragma once
 
 #include <capnp/rpc-twoparty.h>
+#include <kj/time.h>
 
 #include <chrono>
 #include <memory>
@@ -19,12 +20,16 @@
 
 namespace tagwell::rpc {
 
-// Waits on the apartment's loop for promise, at most `timeout`: null when
-// the time ran out. Exceptions of the promise propagate.
+// Waits on the apartment's loop for promise, at most `timeout` from now:
+// null when the time ran out. Exceptions of the promise propagate. The
+// deadline is counted from the monotonic clock itself: the loop's timer
+// moves only while the loop waits, which is only inside a call, so after a
+// quiet spell its idea of now lags behind by the whole spell.
 template <class T>
 kj::Maybe<T> WaitWithin(Apartment& apartment, kj::Promise<T> promise,
                         std::chrono::milliseconds timeout) {
-  auto deadline = apartment.timer().afterDelay(timeout.count() * kj::MILLISECONDS);
+  auto deadline = apartment.timer().atTime(kj::systemPreciseMonotonicClock().now() +
+                                           timeout.count() * kj::MILLISECONDS);
   return promise.then([](T value) -> kj::Maybe<T> { return kj::mv(value); })
       .exclusiveJoin(deadline.then([]() -> kj::Maybe<T> { return nullptr; }))
       .wait(apartment.waitScope());

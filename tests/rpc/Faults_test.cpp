@@ -3,6 +3,8 @@
 // refusals arrive exactly as the server gave them.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "rpc/Client.h"
 #include "rpc/ServerThread.h"
 #include "server/AddressSpaceXml.h"
@@ -70,6 +72,22 @@ TEST_F(FaultTest, AHangingCallFailsWithTimeoutAndTheNextCallWorks) {
   EXPECT_EQ(status, nullptr);
   EXPECT_TRUE(script_->WaitUntilHanging(5s));
   script_->ReleaseHang();
+  ASSERT_EQ(server->GetStatus(&status), S_OK);
+  CoTaskMemFree(status->szVendorInfo);
+  CoTaskMemFree(status);
+}
+
+// The client's event loop runs only inside a call, so its timer stands
+// still between calls: a deadline must count from the real clock, or the
+// first call after a quiet spell longer than the deadline fails at once.
+TEST_F(FaultTest, ACallAfterAnIdleSpellLongerThanTheDeadlineSucceeds) {
+  auto server = Connect(150ms);
+  auto group = AddGroup(server.Get());
+  std::this_thread::sleep_for(400ms);  // the proxies idle, as between an operator's commands
+  OPCHANDLE handle = 0;
+  EXPECT_EQ(AddItem(group.Get(), u"OPC.ConnectionMonitor", &handle), S_OK);
+  std::this_thread::sleep_for(400ms);
+  OPCSERVERSTATUS* status = nullptr;
   ASSERT_EQ(server->GetStatus(&status), S_OK);
   CoTaskMemFree(status->szVendorInfo);
   CoTaskMemFree(status);
