@@ -4,6 +4,7 @@
 
 #include "opc/Connection.h"
 #include "opc/Log.h"
+#include "opc/Reconnect.h"
 #include "opc/TextHelpers.h"
 
 namespace tagwell {
@@ -154,22 +155,27 @@ int AddItem(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE* serverHandle) 
   StartRow(client);
   s.lastServerHandle = 0;
   *serverHandle = 0;
-  if (RefuseWithoutGroup(client, itemMgt, kAddItemCaption)) {
+  // In an outage the row waits for the reconnection, which adds it.
+  if (s.serverLost || RefuseWithoutGroup(client, itemMgt, kAddItemCaption)) {
     ShowEmptyRow(client);
     return 1;
   }
 
   com::WCHAR accessPath[1] = {0};
-  com::OPCITEMDEF itemdef{accessPath, s.wszItemName, com::FALSE,        1,
-                          0,          nullptr,       s.vtLastCanonical, 0};
+  // Every item is asked for in its own canonical type: a type carried over
+  // from another item would be converted by the server, wrapping or
+  // rounding values, or refused.
+  com::OPCITEMDEF itemdef{accessPath, s.wszItemName, com::FALSE,  1,
+                          0,          nullptr,       com::VT_EMPTY, 0};
   com::OPCITEMRESULT* ptrAddResult = nullptr;
   HRESULT* ptrErrors = nullptr;
   HRESULT hr = itemMgt->AddItems(1, &itemdef, &ptrAddResult, &ptrErrors);
   if (com::FAILED(hr) || !ptrAddResult) {
     FreeAddResults(client, ptrAddResult, ptrErrors);
+    ShowEmptyRow(client);
+    if (MarkServerLost(client, hr)) return 1;
     ShowWarning(client, "Error: failed to add  Item", kAddItemCaption);
     LogAddItemFailed(client);
-    ShowEmptyRow(client);
     return 1;
   }
   if (hr != com::S_OK) {
@@ -191,6 +197,7 @@ void ReadItemAttributes(Client& client, com::IOPCItemMgt* itemMgt) {
                        : com::E_POINTER;
   if (com::FAILED(hr)) {
     ReleaseInterface(unknown);
+    MarkServerLost(client, hr);
     std::printf("Error from CreateEnumerator for EnumItemAttributes (%lx)\n",
                 static_cast<unsigned long>(static_cast<com::DWORD>(hr)));
     return;
@@ -223,10 +230,12 @@ void RemoveItem(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE /*serverHan
   // Row 0 is the connection monitor item only while it is there; the rows
   // that move up must never receive the heartbeat.
   if (k == 0) s.monitorItemPresent = 0;
-  if (RefuseWithoutGroup(client, itemMgt, "Remove Item function")) return;
+  // In an outage the row just goes: the reconnection will not add it again.
+  if (s.serverLost || RefuseWithoutGroup(client, itemMgt, "Remove Item function")) return;
   HRESULT* ptrErrors = nullptr;
   HRESULT hr = itemMgt->RemoveItems(1, &client.table.serverHandles[k], &ptrErrors);
   if (com::FAILED(hr)) LogRemoveItemFailed(client, k + 1);
+  MarkServerLost(client, hr);
   FreeServerMemory(client, ptrErrors);
 }
 

@@ -12,8 +12,8 @@ namespace tagwell {
 int AddGroup(Client& client, com::IOPCServer* server, com::IOPCItemMgt** itemMgt,
              OPCHANDLE* hServerGroup);
 // Adds szItemName as row lastRowIndex (the caller has put the name into the
-// Item name column and set lastRowIndex and currentRow). The requested type
-// is the canonical type of the previous addition. 0, or 1 when the server
+// Item name column and set lastRowIndex and currentRow). The item is
+// requested in its canonical type (VT_EMPTY). 0, or 1 when the server
 // call failed or the addition was refused before it (no group, no room). An
 // item the server refuses (S_FALSE) is reported to the operator and returns
 // 0; its row keeps only name and client handle. serverHandle receives the

@@ -7,6 +7,7 @@
 #include "opc/Connection.h"
 #include "opc/Items.h"
 #include "opc/Log.h"
+#include "opc/Reconnect.h"
 #include "opc/TextHelpers.h"
 
 namespace tagwell {
@@ -49,6 +50,7 @@ class DeviceRead final {
     return com::SUCCEEDED(hr_) && ptrItemState_ && !(ptrErrors_ && com::FAILED(ptrErrors_[0]));
   }
   com::OPCITEMSTATE& state() { return *ptrItemState_; }
+  HRESULT hr() const { return hr_; }
 
  private:
   Client& client_;
@@ -98,8 +100,7 @@ bool IsArrayRowType(VARTYPE vt) {
 }
 
 // A value the server delivered in another type than the item's canonical
-// one (the requested type of an addition is the previous item's canonical
-// type) is brought to the canonical type, so the column reads the right
+// one is brought to the canonical type, so the column reads the right
 // member. Values that do not convert stay as they are.
 void NormaliseValue(com::VARIANT* value, VARTYPE canonical) {
   if (value->vt != canonical && (IsScalarRowType(canonical) || IsArrayRowType(canonical)))
@@ -292,6 +293,12 @@ void ShowReading(Client& client, const char* qualityText) {
   SetColumnRow(client.ui.qualities, row, qualityText);
 }
 
+// A STAND BY client with a heartbeat item leaves the recording to the
+// ACTIVE one, for every reading.
+bool MayRecord(const ClientState& s) {
+  return s.databaseWriting == 1 && (s.monitorItemPresent == 0 || s.isActive == 1);
+}
+
 void Record(Client& client) {
   if (client.writeDatabase) client.writeDatabase(client);
 }
@@ -322,9 +329,10 @@ int ReadGroup(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE /*serverHandl
   if (!IsRow(k)) return 1;
   ItemRecord& row = client.table.rows[k];
   s.szReadItemName = WideText(row.itemName.c_str());
-  if (RefuseWithoutGroup(client, itemMgt, kCaption)) return 1;
+  if (s.serverLost || RefuseWithoutGroup(client, itemMgt, kCaption)) return 1;
 
   DeviceRead read(client, itemMgt, client.table.serverHandles[k]);
+  if (MarkServerLost(client, read.hr())) return 1;
   if (!read.ok()) {
     FixedText<1024> msgBox;
     msgBox.Format("Error reading item number %d.\nProbably doesn't exist or deleted from Server.",
@@ -348,10 +356,7 @@ int ReadGroup(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE /*serverHandl
   if (row.vtCanonical == com::VT_BSTR) WidenColumns(client);
   ShowReading(client, qualityText);
   if (k == 0) s.monitorValueRead = IntegerOf(*value);
-  // A STAND BY client with a heartbeat item leaves the recording to the
-  // ACTIVE one.
-  if (recordable && s.databaseWriting == 1 && (s.monitorItemPresent == 0 || s.isActive == 1))
-    Record(client);
+  if (recordable && MayRecord(s)) Record(client);
   FinishRead(client, value);
   return 0;
 }
@@ -361,9 +366,10 @@ int ReadItem(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE serverHandle, 
   constexpr const char* kCaption = "ReadItem function";
   ClientState& s = client.state;
   s.szReadItemName = WideText(s.wszItemName);
-  if (RefuseWithoutGroup(client, itemMgt, kCaption)) return 1;
+  if (s.serverLost || RefuseWithoutGroup(client, itemMgt, kCaption)) return 1;
 
   DeviceRead read(client, itemMgt, serverHandle);
+  if (MarkServerLost(client, read.hr())) return 1;
   if (!read.ok()) {
     ShowWarning(client, "Error reading item's data", kCaption);
     LogReadItemError(client);
@@ -384,13 +390,16 @@ int ReadItem(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE serverHandle, 
       FormatValue(client, *value, canonical, row ? row->euType : 0, Reader::Item);
   if (recordable) FillReadingTime(client, stime, qualityText);
   ShowReading(client, qualityText);
-  if (recordable && s.databaseWriting == 1) Record(client);
+  if (recordable && MayRecord(s)) Record(client);
   FinishRead(client, value);
   return 0;
 }
 
 const char* QualityText(WORD quality) {
-  switch (quality) {
+  // The limit bits (low, high, constant) do not change what the quality
+  // says; the high byte is the vendor's.
+  const WORD word = quality & 0xFC;
+  switch (word) {
     case com::OPC_QUALITY_GOOD:
       return "Good";
     case com::OPC_QUALITY_LOCAL_OVERRIDE:
@@ -414,8 +423,13 @@ const char* QualityText(WORD quality) {
     case com::OPC_QUALITY_EGU_EXCEEDED:
       return "Uncertain - exceeded limits for engineering units";
     default:
-      return "Uncertain";
+      break;
   }
+  // A substatus without a text of its own reads as its major quality; 0x80
+  // to 0xBF is no quality at all.
+  if (word < 0x40) return "Bad";
+  if (word >= 0xC0) return "Good";
+  return "Uncertain";
 }
 
 com::SYSTEMTIME LocalSystemTime(const FILETIME& utc) {

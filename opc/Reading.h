@@ -14,7 +14,8 @@ int ReadGroup(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE serverHandle,
 int ReadItem(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE serverHandle, com::VARIANT* value,
              WORD* quality);
 
-// Quality column text of a quality word (the whole word is compared).
+// Quality column text of a quality word: its quality and substatus, or
+// the text of its major quality when the substatus has none.
 const char* QualityText(WORD quality);
 
 // A UTC time stamp as local time (the process's time-zone rules for that

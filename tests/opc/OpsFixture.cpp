@@ -78,7 +78,6 @@ int OpsTest::Add(const std::string& itemId) {
 }
 
 int OpsTest::AddCanonical(const std::string& itemId) {
-  client.state.vtLastCanonical = com::VT_EMPTY;
   Add(itemId);
   return client.state.lastRowIndex;
 }

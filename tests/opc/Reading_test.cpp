@@ -8,7 +8,7 @@ namespace {
 
 class ReadingTest : public OpsTest {};
 
-TEST_F(ReadingTest, QualityWordsAreComparedWhole) {
+TEST_F(ReadingTest, QualityTextsWithoutLimitBitsAndByMajorQuality) {
   Connect();
   const std::pair<const char*, const char*> cases[] = {
       {"Good", "Good"},
@@ -22,7 +22,7 @@ TEST_F(ReadingTest, QualityWordsAreComparedWhole) {
       {"Uncertain", "Uncertain"},
       {"LastUsable", "Uncertain - last good (usable) value"},
       {"EguExceeded", "Uncertain - exceeded limits for engineering units"},
-      {"GoodLowLimited", "Uncertain"},  // 0xC1: a limit bit is not masked off
+      {"GoodLowLimited", "Good"},  // 0xC1: the limit bits do not change the quality
   };
   Lines expected;
   for (const auto& [item, text] : cases) {
@@ -30,7 +30,18 @@ TEST_F(ReadingTest, QualityWordsAreComparedWhole) {
     expected.push_back(text);
   }
   EXPECT_EQ(window.qualities.Lines(), expected);
-  EXPECT_STREQ(QualityText(com::OPC_QUALITY_OUT_OF_SERVICE), "Uncertain");
+  // Substatus without a text of its own: the text of the major quality.
+  const std::pair<WORD, const char*> words[] = {
+      {0x10, "Bad"},  // sensor failure
+      {0x1C, "Bad"},  // out of service
+      {0x1B, "Bad - communication error"},
+      {0xC3, "Good"},
+      {0x56, "Uncertain - exceeded limits for engineering units"},
+      {0x58, "Uncertain"},  // sensor not accurate
+      {0x9F, "Uncertain"},  // 0x80-0xBF is no quality
+      {0x01C0, "Good"},     // vendor bits
+  };
+  for (const auto& [word, text] : words) EXPECT_STREQ(QualityText(word), text) << word;
 }
 
 TEST_F(ReadingTest, ValueTextFollowsTheCanonicalTypeAndRecordsItsKind) {
@@ -138,7 +149,7 @@ TEST_F(ReadingTest, FailedReadsLeaveTheColumnsAndAreLogged) {
             std::string::npos);
 }
 
-TEST_F(ReadingTest, StandbyClientWithHeartbeatRecordsOnlyReadItem) {
+TEST_F(ReadingTest, StandbyClientWithHeartbeatRecordsNothing) {
   Connect();
   Add("OPC.ConnectionMonitor");
   Add("Diagnostics.Quality.Good");
@@ -149,9 +160,10 @@ TEST_F(ReadingTest, StandbyClientWithHeartbeatRecordsOnlyReadItem) {
   ReadRow(1);
   EXPECT_EQ(DatabaseWrites(), writes);
   ReadItem(client, s.ptrIOPCItemMgt, s.lastServerHandle, s.currentValue.get(), nullptr);
-  EXPECT_EQ(DatabaseWrites(), writes + 1);
+  EXPECT_EQ(DatabaseWrites(), writes);
   s.isActive = 1;
   ReadRow(1);
+  ReadItem(client, s.ptrIOPCItemMgt, s.lastServerHandle, s.currentValue.get(), nullptr);
   EXPECT_EQ(DatabaseWrites(), writes + 2);
 }
 
