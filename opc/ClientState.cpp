@@ -54,6 +54,7 @@ void ResetClientState(Client& client) {
   s.selectedRow = 0;
   s.displayedItemCount = 0;
   s.connected = 0;
+  s.serverLost = 0;
   s.remoteMode = 0;
   s.readingStarted = 0;
   s.databaseWriting = 0;

@@ -47,6 +47,14 @@ struct ItemTable {
   std::array<OPCHANDLE, MAX_ITEMS> serverHandles{};
 };
 
+// What the last successful Connect created the server object from, so that
+// a lost server can be created again the same way.
+struct ConnectTarget {
+  int remote = 0;             // 1: the remote path (computer may be empty)
+  std::u16string server;      // ProgID or CLSID in braces
+  std::u16string computer;
+};
+
 struct ClientState {
   // Table cursors.
   int lastRowIndex = 0;
@@ -97,11 +105,16 @@ struct ClientState {
   int monitorValueNext = 0;
   int monitorError = 0;
   int readingStarted = 0;
+  // 1 from the call that found the server gone (Disconnect, time-out,
+  // unavailable) until the connection is made again: the server objects
+  // are released, the rows and everything the operator set up stay.
+  int serverLost = 0;
+  ConnectTarget lastConnect;
 
   // The item being added.
   FixedText<128> szItemName;
   WCHAR* wszItemName = nullptr;
-  VARTYPE vtLastCanonical = com::VT_EMPTY;  // requested type of the next addition
+  VARTYPE vtLastCanonical = com::VT_EMPTY;  // canonical type of the last addition
   WORD lastEUType = 0;
 
   // Reading.

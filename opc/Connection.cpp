@@ -23,8 +23,8 @@ void AddInfoLine(Client& client, std::string_view text) {
   if (client.ui.serverInfo) client.ui.serverInfo->AddString(text);
 }
 
-// Every interface of the connection, in the order they are given up: the
-// group first, the server object last.
+}  // namespace
+
 void ReleaseInterfaces(ClientState& s) {
   ReleaseInterface(s.ptrIOPCItemMgt);
   ReleaseInterface(s.ptrIPersistFile);
@@ -36,9 +36,6 @@ void ReleaseInterfaces(ClientState& s) {
   ReleaseInterface(s.ptrRemoteServer);
 }
 
-// The server object's interfaces, in the order of the interface report. The
-// reference the creation handed out is replaced by the one queried here, so
-// the server is held once.
 void QueryServerInterfaces(Client& client, com::IUnknown* object) {
   ClientState& s = client.state;
   com::IOPCServer* server = nullptr;
@@ -54,6 +51,8 @@ void QueryServerInterfaces(Client& client, com::IUnknown* object) {
   ReleaseInterface(s.ptrIOPCServer);
   s.ptrIOPCServer = server;
 }
+
+namespace {
 
 void ReportInterfaces(Client& client) {
   const ClientState& s = client.state;
@@ -78,6 +77,10 @@ void FinishConnect(Client& client, com::IUnknown* object) {
   AddGroup(client, s.ptrIOPCServer, &s.ptrIOPCItemMgt, &s.hServerGroup);
   ReportInterfaces(client);
   s.connected = 1;
+  s.serverLost = 0;
+  s.lastConnect.remote = s.remoteMode;
+  s.lastConnect.server = com::WideView(s.remoteMode ? s.wszRemoteServerName : s.wszServerName);
+  s.lastConnect.computer = s.remoteMode ? com::WideView(s.wszComputerName) : std::u16string_view();
 }
 
 void FreeStatus(Client& client, com::OPCSERVERSTATUS* status) {

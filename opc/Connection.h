@@ -37,6 +37,13 @@ void ReadServerStatus(Client& client);
 // remote object; each set to null) and frees the connection's wide names.
 // Safe to call in any state; a second call does nothing.
 void ReleaseServer(Client& client);
+// Every interface of the connection (each set to null), in the order they
+// are given up: the group first, the server object last.
+void ReleaseInterfaces(ClientState& s);
+// The server object's interfaces, in the order of the interface report,
+// with their results. The reference the creation handed out is replaced by
+// the one queried here, so the server is held once.
+void QueryServerInterfaces(Client& client, com::IUnknown* object);
 // CoFreeUnusedLibraries, release of ptrIMalloc, CoUninitialize.
 void UninitCom(Client& client);
 

@@ -154,6 +154,17 @@ void LogItemRefused(Client& client, std::string_view itemName, std::string_view 
             Join("*** AddItem function: item ", itemName, " is refused by server: ", reason, "\n"));
 }
 
+void LogServerLost(Client& client, std::string_view serverName, std::string_view reason) {
+  AppendLog(client, LogOpen::Unchecked,
+            Join("*** Connection to OPC server ", serverName, " lost: ", reason, "\n"));
+}
+
+void LogServerRestored(Client& client, std::string_view serverName, int added, int rows) {
+  AppendLog(client, LogOpen::Unchecked,
+            Join("Connection to OPC server ", serverName, " restored: ", std::to_string(added),
+                 " of ", std::to_string(rows), " items added again.\n"));
+}
+
 void LogWriteDatabaseError(Client& client, std::string_view errorText) {
   AppendLog(client, LogOpen::Unchecked, Join("*** WriteDatabase error:", errorText, "\n"));
 }

@@ -9,6 +9,7 @@
 #include "opc/Connection.h"
 #include "opc/Items.h"
 #include "opc/Log.h"
+#include "opc/Reconnect.h"
 #include "opc/TextHelpers.h"
 #include "platform/com/Runtime.h"
 
@@ -85,15 +86,21 @@ namespace {
 // One IOPCSyncIO::Write of one item, the sync interface queried and released
 // around it. The item's own result counts: a refused item (a read-only one)
 // is a failed write.
+// A call that finds the server gone starts the outage (MarkServerLost) and
+// fails.
 bool SyncWrite(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE handle,
-               com::VARIANT* vtWriteValue) {
+               com::VARIANT* vtWriteValue, bool* lost = nullptr) {
   com::IOPCSyncIO* ptrIOPCSyncIO = nullptr;
-  if (com::FAILED(QueryInterfaceInto(itemMgt, com::IID_IOPCSyncIO, &ptrIOPCSyncIO))) return false;
+  HRESULT hr = QueryInterfaceInto(itemMgt, com::IID_IOPCSyncIO, &ptrIOPCSyncIO);
   HRESULT* ptrErrors = nullptr;
-  HRESULT hr = ptrIOPCSyncIO->Write(1, &handle, vtWriteValue, &ptrErrors);
-  ptrIOPCSyncIO->Release();
+  if (com::SUCCEEDED(hr)) {
+    hr = ptrIOPCSyncIO->Write(1, &handle, vtWriteValue, &ptrErrors);
+    ptrIOPCSyncIO->Release();
+  }
   const bool ok = com::SUCCEEDED(hr) && !(ptrErrors && com::FAILED(ptrErrors[0]));
   FreeServerMemory(client, ptrErrors);
+  const bool gone = MarkServerLost(client, hr);
+  if (lost) *lost = gone;
   return ok;
 }
 
@@ -153,6 +160,8 @@ int WriteItem(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE /*serverHandl
     ShowWarning(client, "Error: item is not selected in column \"Item Name\".", kRoleCaption);
     return 1;
   }
+  // In an outage the operator has been told; the Write Item command refuses.
+  if (s.serverLost) return 1;
   if (RefuseWithoutGroup(client, itemMgt, kRoleCaption)) return 1;
   const ItemRecord& row = client.table.rows[s.currentItem];
   com::Variant vtWriteValue;
@@ -164,7 +173,10 @@ int WriteItem(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE /*serverHandl
     ShowWarning(client, "Error: only \"active\" client can write in the item!", kRoleCaption);
     return 1;
   }
-  if (!SyncWrite(client, itemMgt, client.table.serverHandles[s.currentItem], vtWriteValue.get())) {
+  bool lost = false;
+  if (!SyncWrite(client, itemMgt, client.table.serverHandles[s.currentItem], vtWriteValue.get(),
+                 &lost)) {
+    if (lost) return 1;
     FixedText<1024> msgBox;
     msgBox.Format("Error writing data of item %s!\nProbaly read-only.",
                   WideText(row.itemName.c_str()).c_str());
@@ -186,9 +198,12 @@ int WriteConnectionMonitor(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE 
     LogMonitorWriteNotConnected(client);
     return 1;
   }
+  if (s.serverLost) return 1;
   com::Variant vtWriteValue;
+  bool lost = false;
   if (!itemMgt || !MonitorItemInRowZero(client) || !MonitorValue(client, vtWriteValue.get()) ||
-      !SyncWrite(client, itemMgt, client.table.serverHandles[0], vtWriteValue.get())) {
+      !SyncWrite(client, itemMgt, client.table.serverHandles[0], vtWriteValue.get(), &lost)) {
+    if (lost) return 1;
     s.monitorError = 1;
     ShowWarning(client, "Error writing OPC.ConnectionMonitor value.", kCaption);
     return 1;

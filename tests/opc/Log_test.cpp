@@ -43,6 +43,8 @@ TEST(LogLines, EveryLineHasItsExactShape) {
   LogWriteNotConnected(c);
   LogMonitorWriteNotConnected(c);
   LogEmptyStringRefused(c);
+  LogServerLost(c, "Tagwell.Simulation.1 on plant-07", "the connection was broken (0x80010108)");
+  LogServerRestored(c, "Tagwell.Simulation.1 on plant-07", 11, 12);
 
   EXPECT_EQ(ReadFile(dir.File("Logfile.txt")),
             ReadFile(std::string(TAGWELL_TESTDATA) + "/log/all-lines.txt"));

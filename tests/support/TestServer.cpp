@@ -82,6 +82,12 @@ void FaultScript::DropLocked(std::unique_lock<std::mutex>& lock) {
   lock.lock();
 }
 
+void FaultScript::ComeBack() {
+  std::lock_guard lock(mutex_);
+  dropped_ = false;
+  dropAt_.reset();
+}
+
 bool FaultScript::Dropped() const {
   std::lock_guard lock(mutex_);
   return dropped_;

@@ -108,6 +108,10 @@ class FaultScript final {
   void DropConnectionAt(Call call);
   void DropConnectionNow();
   bool Dropped() const;
+  // The server is back after a drop: calls answer again, and creating a
+  // server object works again (while dropped it fails with
+  // RPC_S_SERVER_UNAVAILABLE, as for a server that is away).
+  void ComeBack();
   void SetDropHook(std::function<void()> hook);
 
   // How many calls of the kind were made (Call::Any: all).

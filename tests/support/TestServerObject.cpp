@@ -190,6 +190,7 @@ com::HRESULT CreateTestServer(std::shared_ptr<server::AddressSpace> space,
   if (!ppv) return com::E_POINTER;
   *ppv = nullptr;
   if (!space || !script) return com::E_INVALIDARG;
+  if (script->Dropped()) return com::RPC_S_SERVER_UNAVAILABLE;
   server::SimulationServerOptions options;
   options.flatListsBranches = script->Has(Fault::FlatListsBranches);
   com::ComPtr<com::IOPCServer> inner;
