@@ -11,6 +11,7 @@
 #include "opc/LocalServers.h"
 #include "opc/Log.h"
 #include "opc/Reading.h"
+#include "opc/Reconnect.h"
 #include "opc/TextHelpers.h"
 #include "platform/com/Runtime.h"
 #include "resources/ResourceIds.h"
@@ -61,7 +62,7 @@ bool Commands::OnMenuCommand(int id) {
       SelectCycle();
       break;
     case IDM_WRITEITEM:
-      shell_.RunWriteDialog();
+      WriteItemCommand();
       break;
     case IDM_LOADCONFIG:
       LoadConfigurationFile();
@@ -95,7 +96,7 @@ bool Commands::OnMenuCommand(int id) {
 
 void Commands::OnControl(int id, int code) {
   if (id == IDC_ITEM_NAMES) {
-    if (code == LBN_DBLCLK) shell_.RunWriteDialog();
+    if (code == LBN_DBLCLK) WriteItemCommand();
     if (code == LBN_DBLCLK || code == LBN_SELCHANGE) SelectRow();
     return;
   }
@@ -129,10 +130,46 @@ void Commands::Warn(const std::string& text, const char* caption) {
   client_.ui.messageBox->Show(text, caption, ui::Icon::Warning, ui::Owner::MainWindow);
 }
 
+bool Commands::RefuseWhileLost(const char* caption) {
+  if (client_.state.serverLost == 0) return false;
+  Warn("Error: the connection to OPC server " + LastServerName(client_.state) +
+           " is lost.\nTagwell connects again by itself; try again once the items read again.",
+       caption);
+  return true;
+}
+
+void Commands::WriteItemCommand() {
+  if (RefuseWhileLost("Write Item")) return;
+  shell_.RunWriteDialog();
+}
+
+// A connection is made from an empty table: rows of an earlier connection
+// would keep server handles that name other items in the new group.
+void Commands::StartFromEmptyTable() {
+  ClientState& s = client_.state;
+  ReleaseInterfaces(s);
+  const WindowPorts& ui = client_.ui;
+  for (ui::ListBox* box : {ui.itemNames, ui.values, ui.timeStamps, ui.qualities, ui.types,
+                           ui.itemCount})
+    box->ResetContent();
+  s.lastRowIndex = s.currentRow = s.currentItem = s.itemsAdded = 0;
+  s.displayedItemCount = 0;
+  s.selectedRow = -1;
+  s.monitorItemPresent = 0;
+  s.serverLost = 0;
+}
+
 void Commands::Connect() {
+  ClientState& s = client_.state;
+  if (s.connected == 1) {
+    Warn("Error: client is already connected to OPC server " + LastServerName(s) +
+             ".\nDisconnect first.",
+         s.lastConnect.remote ? "Remote Server connection" : "Local Server connection");
+    return;
+  }
+  StartFromEmptyTable();
   for (int id : {IDM_DISCONNECT, IDM_LOADCONFIG, IDM_DB_CONNECT, IDM_DB_DISCONNECT, IDM_MONITOR})
     shell_.EnableMenuItem(id, true);
-  ClientState& s = client_.state;
   if (s.remoteMode == 0) {
     ConnectLocal(client_);
   } else {
@@ -190,7 +227,8 @@ void Commands::AddItemCommand() {
     Warn("Error: client is not connected to server", "Add Item error");
     return;
   }
-  if (RefuseWithoutGroup(client_, s.ptrIOPCItemMgt, "Add Item error") ||
+  if (RefuseWhileLost("Add Item error") ||
+      RefuseWithoutGroup(client_, s.ptrIOPCItemMgt, "Add Item error") ||
       RefuseWhenTableFull(client_))
     return;
   s.itemChosen = 0;
@@ -243,6 +281,7 @@ void Commands::SelectCycle() {
 }
 
 void Commands::LoadConfigurationFile() {
+  if (RefuseWhileLost("Load Configuration File")) return;
   std::string path = shell_.ChooseFile(FileKind::ItemList);
   if (!path.empty()) LoadXMLFile(client_, path.c_str());
   EnableRemoveWhenItemsAdded();
@@ -325,6 +364,7 @@ void Commands::OnDestroy() {
   destroyed_ = true;
   UpdateConfigOnExit(client_);
   cycle_.Stop();
+  client_.state.serverLost = 0;  // no more attempts to connect again
   if (client_.state.ptrIMalloc != nullptr) com::CoUninitialize();
 }
 

@@ -84,6 +84,10 @@ class Commands final {
   void CommitComputerName();
   void CommitServerName();
   void EnableRemoveWhenItemsAdded();
+  void StartFromEmptyTable();
+  void WriteItemCommand();
+  // True, after telling the operator, while the server connection is lost.
+  bool RefuseWhileLost(const char* caption);
   void Warn(const std::string& text, const char* caption);
 
   Client& client_;

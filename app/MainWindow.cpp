@@ -51,8 +51,15 @@ MainWindow::MainWindow(MainWindowOptions options) : options_(std::move(options))
   desktop_ = options_.desktop ? nullptr : MakeQtDesktop();
   client_ = std::make_unique<Client>(Ports(), options_.folder);
   client_->browseAddressSpace = &BrowseAddressSpace;
-  if (!options_.timer) timer_ = MakeQtCycleTimer([this] { cycle_->Tick(); });
-  cycle_ = std::make_unique<ReadCycle>(*client_, options_.timer ? *options_.timer : *timer_);
+  if (!options_.timer) {
+    timer_ = MakeQtCycleTimer([this] { cycle_->Tick(); });
+    // A lost server is tried again also while the cycle is not running.
+    reconnectTimer_ = MakeQtCycleTimer([this] { cycle_->PollReconnect(); });
+    reconnectTimer_->Start(1000);
+  }
+  // With the test's own timer, probes run inside the tick (no threads).
+  cycle_ = std::make_unique<ReadCycle>(*client_, options_.timer ? *options_.timer : *timer_,
+                                       ProbeServer, options_.timer == nullptr);
   CommandShell& shell = *this;
   commands_ = std::make_unique<Commands>(*client_, *cycle_, shell);
 
@@ -67,6 +74,7 @@ MainWindow::~MainWindow() {
   // The exit sequence leaves the server objects held, as the connection
   // ends with the process; a window destroyed within a running process (a
   // test, say) gives them back here.
+  if (reconnectTimer_) reconnectTimer_->Stop();
   cycle_->Stop();
   ReleaseServer(*client_);
 }

@@ -84,6 +84,7 @@ class MainWindow final : public QMainWindow, private CommandShell {
   std::unique_ptr<Desktop> desktop_;
   std::unique_ptr<Client> client_;
   std::unique_ptr<CycleTimer> timer_;
+  std::unique_ptr<CycleTimer> reconnectTimer_;
   std::unique_ptr<ReadCycle> cycle_;
   std::unique_ptr<Commands> commands_;
 };

@@ -125,6 +125,23 @@ int QtMessageBox::Show(std::string_view text, std::string_view caption, ui::Icon
   return ui::IDOK;
 }
 
+bool QtMessageBox::Post(std::string_view text, std::string_view caption, ui::Icon icon) {
+  const QString qtText = ToQString(text);
+  const QString qtCaption = ToQString(caption);
+  std::erase_if(posted_, [](const QPointer<QMessageBox>& box) { return box.isNull(); });
+  for (const auto& box : posted_)
+    if (box->text() == qtText && box->windowTitle() == qtCaption) return false;
+  auto* box = new QMessageBox(
+      icon == ui::Icon::Warning ? QMessageBox::Warning : QMessageBox::Information, qtCaption,
+      qtText, QMessageBox::Ok);
+  box->setTextFormat(Qt::PlainText);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setWindowModality(Qt::NonModal);
+  box->show();
+  posted_.emplace_back(box);
+  return true;
+}
+
 void QtStatusText::SetText(std::string_view text) {
   if (!label_) {
     label_ = new QLabel(parent_);

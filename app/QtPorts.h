@@ -1,7 +1,10 @@
 // The window ports of platform/ui realised with Qt widgets.
 #pragma once
 
+#include <QMessageBox>
 #include <QPointer>
+
+#include <vector>
 
 #include "platform/ui/Ui.h"
 
@@ -51,9 +54,11 @@ class QtMessageBox final : public ui::MessageBox {
   explicit QtMessageBox(QWidget* mainWindow) : mainWindow_(mainWindow) {}
   int Show(std::string_view text, std::string_view caption, ui::Icon icon,
            ui::Owner owner) override;
+  bool Post(std::string_view text, std::string_view caption, ui::Icon icon) override;
 
  private:
   QPointer<QWidget> mainWindow_;
+  std::vector<QPointer<QMessageBox>> posted_;  // posted boxes, null once closed
 };
 
 // The database status text: a label at (250, 614), 270 x 17, in the system

@@ -25,6 +25,40 @@ class FlagGuard {
   bool& flag_;
 };
 
+// The message box port of a tick: every box is posted, so the tick goes on.
+class PostingMessageBox final : public ui::MessageBox {
+ public:
+  explicit PostingMessageBox(ui::MessageBox* inner) : inner_(inner) {}
+  int Show(std::string_view text, std::string_view caption, ui::Icon icon,
+           ui::Owner /*owner*/) override {
+    if (inner_) inner_->Post(text, caption, icon);
+    return ui::IDOK;
+  }
+  bool Post(std::string_view text, std::string_view caption, ui::Icon icon) override {
+    return inner_ ? inner_->Post(text, caption, icon) : false;
+  }
+
+ private:
+  ui::MessageBox* inner_;
+};
+
+// Puts the posting port in place for the scope of a tick.
+class TickMessageBoxes {
+ public:
+  explicit TickMessageBoxes(Client& client)
+      : client_(client), saved_(client.ui.messageBox), posting_(saved_) {
+    client_.ui.messageBox = &posting_;
+  }
+  ~TickMessageBoxes() { client_.ui.messageBox = saved_; }
+  TickMessageBoxes(const TickMessageBoxes&) = delete;
+  TickMessageBoxes& operator=(const TickMessageBoxes&) = delete;
+
+ private:
+  Client& client_;
+  ui::MessageBox* saved_;
+  PostingMessageBox posting_;
+};
+
 void ToggleHeartbeat(ClientState& s) {
   if (s.monitorValueRead == 1)
     s.monitorValueNext = 0;
@@ -76,17 +110,24 @@ unsigned ReadCycle::ReadItemCommand() {
 void ReadCycle::Tick() {
   if (ticking_) return;
   FlagGuard guard(ticking_);
+  TickMessageBoxes boxes(client_);
   ClientState& s = client_.state;
-  if (s.connected == 0 || s.ptrIOPCItemMgt == nullptr) return;
+  if (s.connected == 0) return;
+  if (s.serverLost == 1 && !PollReconnect()) return;
+  if (s.ptrIOPCItemMgt == nullptr) return;
   s.clientsNumber = ReadClientsKey(client_, kNumberKey);
   if (s.itemsAdded > 1) {
     ReadAllRows();
-    if (s.connected == 0) return;
+    if (s.connected == 0 || s.serverLost == 1) return;
     if (s.monitorEnabled == 1) RoleProtocol();
     AfterRoleProtocol();
   } else {
     ReadLastItem();
   }
+}
+
+bool ReadCycle::PollReconnect(Reconnector::Clock::time_point now) {
+  return reconnector_.Poll(now);
 }
 
 // The row loop keeps its own index: a command run from a message box of a
@@ -95,7 +136,7 @@ void ReadCycle::ReadAllRows() {
   ClientState& s = client_.state;
   int row = 0;
   for (; row <= s.lastRowIndex && row < MAX_ITEMS; ++row) {
-    if (s.connected == 0 || s.ptrIOPCItemMgt == nullptr) return;
+    if (s.connected == 0 || s.serverLost == 1 || s.ptrIOPCItemMgt == nullptr) return;
     s.currentItem = row;
     s.currentRow = row;
     ReadGroup(client_, s.ptrIOPCItemMgt, client_.table.serverHandles[row], s.currentValue.get());

@@ -6,24 +6,36 @@
 
 #include "app/CycleTimer.h"
 #include "opc/ClientState.h"
+#include "opc/Reconnect.h"
 
 namespace tagwell {
 
 class ReadCycle final {
  public:
   // client and timer outlive this object; the timer's ticks call Tick().
-  ReadCycle(Client& client, CycleTimer& timer) : client_(client), timer_(timer) {}
+  // probe and probeOnThread: how a lost server is tried before it is
+  // connected again (see Reconnector).
+  ReadCycle(Client& client, CycleTimer& timer, Reconnector::Probe probe = ProbeServer,
+            bool probeOnThread = true)
+      : client_(client), timer_(timer), reconnector_(client, std::move(probe), probeOnThread) {}
 
   // Read Item: sets timer 18 (5 s until a cycle was chosen, else the
   // chosen seconds) when items were added, shows the cycle in the cycle box
   // and logs it. Returns the timer period set, or 0 when none was set.
   unsigned ReadItemCommand();
 
-  // One tick. Never re-entered: a tick that arrives while an earlier one
-  // waits in a message box is dropped, as late timer ticks are. Skipped
-  // while not connected (after a write found the connection gone) and,
-  // in the one-item mode, when no row is left.
+  // One tick. Its message boxes are posted (ui::MessageBox::Post): the
+  // tick never waits for the operator, and a box like one still open is not
+  // opened again. Never re-entered (a port that can only wait for a box may
+  // run a nested loop): such a late tick is dropped. Skipped while not
+  // connected (after a write found the connection gone) and, in the one-item
+  // mode, when no row is left. While the server is lost, the tick only tries
+  // to connect again (PollReconnect) and reads once that succeeded.
   void Tick();
+
+  // The reconnection of a lost server: call every second or so, also while
+  // the cycle is not running. True when the connection was made again.
+  bool PollReconnect(Reconnector::Clock::time_point now = Reconnector::Clock::now());
 
   // KillTimer.
   void Stop() { timer_.Stop(); }
@@ -47,6 +59,7 @@ class ReadCycle final {
 
   Client& client_;
   CycleTimer& timer_;
+  Reconnector reconnector_;
   bool ticking_ = false;
 };
 

@@ -60,6 +60,14 @@ class MessageBox {
   virtual ~MessageBox() = default;
   // Shows text with an OK button; returns IDOK once it is closed.
   virtual int Show(std::string_view text, std::string_view caption, Icon icon, Owner owner) = 0;
+  // Shows text with an OK button and no owner, and returns at once, without
+  // waiting for the operator. A box with the same text and caption that is
+  // still open is not opened again: false then. A port that cannot show a
+  // box without waiting shows it as Show does.
+  virtual bool Post(std::string_view text, std::string_view caption, Icon icon) {
+    Show(text, caption, icon, Owner::None);
+    return true;
+  }
 };
 
 // The database status line under the item columns; the window creates it
