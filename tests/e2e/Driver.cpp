@@ -13,6 +13,9 @@
 //   exit                File > Exit
 //   state               "ok role=.. connected=.. active=.. recorded=N"
 //   records             "ok T1 T2 ..." wall-clock milliseconds of each recording
+//   qualities           "ok Q1|Q2|..." the Quality column
+//   outage              "ok bad=T" wall-clock milliseconds of the first moment every row
+//                       showed "Bad - communication error" (watched every 20 ms), 0 if never
 #include <QApplication>
 #include <QDateTime>
 #include <QDialog>
@@ -102,6 +105,8 @@ class Driver {
     window_ = std::make_unique<MainWindow>(options);
     window_->client().writeDatabase = &RecordingWriteDatabase;
     window_->show();
+    watch_.callOnTimeout([this] { WatchQualities(); });
+    watch_.start(20);
     input_ = std::make_unique<QSocketNotifier>(0, QSocketNotifier::Read);
     QObject::connect(input_.get(), &QSocketNotifier::activated, [this] { ReadCommand(); });
   }
@@ -122,6 +127,22 @@ class Driver {
   }
 
   void Command(int id) { window_->commands().OnCommand(id, 0); }
+
+  std::vector<std::string> Qualities() const {
+    std::vector<std::string> texts;
+    QListWidget* column = window_->listBox(res::IDC_QUALITIES);
+    for (int i = 0; i < column->count(); ++i) texts.push_back(column->item(i)->text().toStdString());
+    return texts;
+  }
+
+  void WatchQualities() {
+    if (badSince_ != 0) return;
+    auto texts = Qualities();
+    if (texts.empty()) return;
+    for (const auto& text : texts)
+      if (text != "Bad - communication error") return;
+    badSince_ = QDateTime::currentMSecsSinceEpoch();
+  }
 
   void Run(const std::string& verb, const std::string& argument) {
     Client& client = window_->client();
@@ -163,6 +184,12 @@ class Driver {
       Say("ok role=" + roleText + " connected=" + std::to_string(client.state.connected) +
           " active=" + std::to_string(client.state.isActive) +
           " recorded=" + std::to_string(recordTimes.size()));
+    } else if (verb == "qualities") {
+      std::string out = "ok ";
+      for (const auto& text : Qualities()) out += text + "|";
+      Say(out);
+    } else if (verb == "outage") {
+      Say("ok bad=" + std::to_string(badSince_));
     } else if (verb == "records") {
       std::string out = "ok";
       for (qint64 t : recordTimes) out += " " + std::to_string(t);
@@ -176,6 +203,8 @@ class Driver {
   ScriptedDesktop desktop_;
   std::unique_ptr<MainWindow> window_;
   std::unique_ptr<QSocketNotifier> input_;
+  QTimer watch_;
+  qint64 badSince_ = 0;
 };
 
 }  // namespace

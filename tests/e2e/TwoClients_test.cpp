@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -233,6 +235,65 @@ TEST_F(TwoClients, StandbyTakesOverWhenTheActiveClientExits) {
   EXPECT_GE(DatabaseRows(), static_cast<int>(aRecords_.size() + bRecords.size()));
   EXPECT_EQ(ReadFile(work_.File("Config.ini")), "[Clients]\nActive=0\nNumber=0\n");
   CheckLog();
+}
+
+// kill -9 of the server under a reading, recording client: the rows turn
+// Bad, nothing is recorded while the server is away, the client starts a new
+// server through its registration and reads and records again by itself.
+TEST_F(TwoClients, AClientReadsAgainAfterItsServerWasKilled) {
+  WriteFile(work_.File("two.xml"),
+            "<ItemList>\n  <Item><Name>Boiler.Setpoint</Name></Item>\n"
+            "  <Item><Name>Line1.Speed</Name></Item>\n</ItemList>\n");
+  auto a = StartClient();
+  EXPECT_EQ(a->Ask("connect Tagwell.Simulation.1"), "ok connected=1");
+  EXPECT_EQ(a->Ask("load " + work_.File("two.xml")), "ok items=2");
+  EXPECT_EQ(a->Ask("cycle 0.5"), "ok cycle=0.5");
+  EXPECT_EQ(a->Ask("database " + database_), "ok writing=1");
+  EXPECT_EQ(a->Ask("read"), "ok");
+  ASSERT_TRUE(WaitUntil([&] { return Recorded(*a) >= 6; }, 20s));
+
+  const auto now = [] {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+  };
+  const long long killed = now();
+  ::kill(server_->pid(), SIGKILL);
+  server_->Wait(5s);
+  server_.reset();
+  ASSERT_TRUE(WaitUntil([&] { return Field(a->Ask("outage"), "bad") != "0"; }, 5s));
+  const long long bad = std::atoll(Field(a->Ask("outage"), "bad").c_str());
+  EXPECT_LE(bad - killed, 3 * 500 + 200) << "every row Bad within 3 cycles";
+  ASSERT_TRUE(WaitUntil([&] { return a->Ask("qualities") == "ok Good|Good|"; }, 20s));
+  const int afterBack = Recorded(*a);
+  ASSERT_TRUE(WaitUntil([&] { return Recorded(*a) >= afterBack + 4; }, 10s));
+
+  std::vector<long long> records = Records(*a);
+  auto firstAfter = std::upper_bound(records.begin(), records.end(), killed);
+  ASSERT_NE(firstAfter, records.end());
+  EXPECT_GE(*firstAfter, bad) << "a row was recorded during the outage";
+  const long long back = *firstAfter - killed;
+  std::cout << "kill to the first good reading recorded again: " << back << " ms; rows before "
+            << (firstAfter - records.begin()) << ", after " << (records.end() - firstAfter)
+            << "\n";
+  RecordProperty("kill_to_good_ms", std::to_string(back));
+  const std::string log = ReadFile(work_.File("Logfile.txt"));
+  EXPECT_EQ(CountOf(log, "*** Connection to OPC server Tagwell.Simulation.1 lost: "), 1) << log;
+  EXPECT_EQ(CountOf(log, "Connection to OPC server Tagwell.Simulation.1 restored: 2 of 2 items "
+                         "added again.\n"),
+            1)
+      << log;
+  EXPECT_EQ(std::count_if(a->skipped().begin(), a->skipped().end(),
+                          [](const std::string& line) {
+                            return line.rfind("box OPC server connection|", 0) == 0;
+                          }),
+            1);
+  const std::size_t handed = Records(*a).size();
+  EXPECT_EQ(a->Ask("exit"), "ok");
+  EXPECT_EQ(a->Wait(20s), 0);
+  // Every reading handed to the writer is a row (one more tick may run
+  // before the exit).
+  EXPECT_GE(DatabaseRows(), static_cast<int>(handed));
+  EXPECT_LE(DatabaseRows(), static_cast<int>(handed) + 2);
 }
 
 }  // namespace
