@@ -1,6 +1,11 @@
 // A server that goes away: every call then fails with RPC_E_DISCONNECTED,
 // and each operation reports its own failure without crashing.
 
+#include <atomic>
+#include <functional>
+#include <future>
+#include <thread>
+
 #include "opc/Reconnect.h"
 #include "tests/opc/OpsFixture.h"
 
@@ -8,6 +13,15 @@ namespace tagwell::testing {
 namespace {
 
 class LostServerTest : public OpsTest {};
+
+// Polls check for at most 5 s.
+bool WaitFor(const std::function<bool()>& check) {
+  for (int i = 0; i < 1000; ++i) {
+    if (check()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return false;
+}
 
 TEST_F(LostServerTest, ConnectGoesOnWhenTheServerIsLostAtItsStatus) {
   script->DropConnectionAt(Call::GetStatus);
@@ -93,6 +107,39 @@ TEST_F(LostServerTest, ATimeOutIsAnOutageAndDisconnectEndsTheAttempts) {
   EXPECT_FALSE(reconnector.Poll(Reconnector::Clock::now()));
   Disconnect();
   EXPECT_FALSE(reconnector.Poll(Reconnector::Clock::now() + std::chrono::minutes(1)));
+  EXPECT_EQ(probes, 1);
+}
+
+// A server or computer that does not answer holds the probe's own thread,
+// never the window's: Poll returns while the probe hangs and starts no
+// second one meanwhile.
+TEST_F(LostServerTest, AProbeThatDoesNotAnswerNeverHoldsTheWindow) {
+  Connect(kTestServerProgId);
+  Add("Boiler.Setpoint");
+  MarkServerLost(client, com::RPC_E_TIMEOUT);
+  std::promise<void> answer;
+  std::shared_future<void> answered = answer.get_future().share();
+  std::atomic<int> probes = 0;
+  std::atomic<bool> done = false;
+  Reconnector reconnector(
+      client,
+      [&, answered](const ConnectTarget& target) {
+        ++probes;
+        answered.wait();
+        const HRESULT hr = ProbeServer(target);
+        done = true;
+        return hr;
+      },
+      true);
+  const auto t0 = Reconnector::Clock::now();
+  EXPECT_FALSE(reconnector.Poll(t0));
+  EXPECT_FALSE(reconnector.Poll(t0 + std::chrono::seconds(30)));
+  EXPECT_TRUE(WaitFor([&] { return probes == 1; }));
+  script->ComeBack();
+  answer.set_value();
+  ASSERT_TRUE(WaitFor([&] { return done.load(); }));
+  EXPECT_TRUE(WaitFor([&] { return reconnector.Poll(t0 + std::chrono::seconds(31)); }));
+  EXPECT_EQ(client.state.serverLost, 0);
   EXPECT_EQ(probes, 1);
 }
 
