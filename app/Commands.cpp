@@ -196,7 +196,7 @@ void Commands::Disconnect() {
   ClientState& s = client_.state;
   for (int id : {IDM_DISCONNECT, IDM_REMOVEITEM, IDM_LOADCONFIG}) shell_.EnableMenuItem(id, false);
   ClearWindowLists();
-  UpdateConfigOnDisconnect(client_);
+  cycle_.roles().Disconnect();
   shell_.CheckMenuItem(IDM_MONITOR, false);
   s.monitorEnabled = s.isActive = s.monitorValueRead = s.monitorValueNext = 0;
   s.clientsNumber = s.monitorError = s.monitorItemPresent = 0;
@@ -337,7 +337,7 @@ void Commands::OpenHelp() {
 }
 
 void Commands::ConnectionMonitor() {
-  int enabled = ConnectionMonitorCommand(client_);
+  int enabled = cycle_.roles().MonitorCommand(cycle_.periodMs());
   shell_.CheckMenuItem(IDM_MONITOR, enabled == 1);
 }
 
@@ -362,7 +362,7 @@ void Commands::CommitServerName() {
 void Commands::OnDestroy() {
   if (destroyed_) return;
   destroyed_ = true;
-  UpdateConfigOnExit(client_);
+  cycle_.roles().Exit();
   cycle_.Stop();
   client_.state.serverLost = 0;  // no more attempts to connect again
   if (client_.state.ptrIMalloc != nullptr) com::CoUninitialize();

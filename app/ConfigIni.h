@@ -1,8 +1,8 @@
-// The role record in Config.ini: section [Clients], keys Active (1 while
-// some client holds the active role) and Number (1 while a standby client has
-// announced itself). Client processes working in the same folder share the
-// file without any protocol beyond these steps; each read and each write of
-// one key is a separate whole-file operation (platform/profile).
+// Config.ini: section [Clients] holds the role record of the clients that
+// work in the same folder: keys Active (1 while some client holds the active
+// role) and Number (1 while a standby client has announced itself), and the
+// lease of the active client (app/Roles.h). Each read and each write is a
+// whole-file operation (platform/profile).
 //
 // Every function works on the thread that owns the window. File failures are
 // not reported: a failed read gives 0, a failed write leaves the keys as they
@@ -50,26 +50,5 @@ bool EnsureConfigFile(const Client& client);
 
 // Rewrites the one line of the role box; nothing when the window has none.
 void ShowRole(Client& client, const char* text);
-
-// The update of Config.ini at Disconnect, before the role state is cleared:
-// make sure the file exists; an active client leaves Active and Number at 0;
-// a client that last read Number as 1 sets Number to 0.
-void UpdateConfigOnDisconnect(Client& client);
-
-// The update at exit: when clientsNumber is 0 the file is deleted first;
-// then an active client writes Active = 0 and Number = 0, any other client
-// Number = 0. The file always exists afterwards.
-void UpdateConfigOnExit(Client& client);
-
-// The Connection Monitor command. Reads Active and Number (Number becomes
-// clientsNumber), then switches monitorEnabled over and makes sure the file
-// exists. Switching on takes the first matching case: Active 1, Number 0 ->
-// STAND BY and Number = 1; Active 0, Number 0 -> ACTIVE and Active = 1;
-// Active 1, Number 1 -> STAND BY, nothing written; otherwise no change.
-// Switching off writes Active = 0 (Active 1, Number 0; or both 1 and this
-// client active) or Number = 0 (both 1, this client standby); isActive and
-// the role box keep their values. Returns the new monitorEnabled, for the
-// window to set the menu item's check mark.
-int ConnectionMonitorCommand(Client& client);
 
 }  // namespace tagwell

@@ -59,13 +59,6 @@ class TickMessageBoxes {
   PostingMessageBox posting_;
 };
 
-void ToggleHeartbeat(ClientState& s) {
-  if (s.monitorValueRead == 1)
-    s.monitorValueNext = 0;
-  else if (s.monitorValueRead == 0)
-    s.monitorValueNext = 1;
-}
-
 }  // namespace
 
 unsigned ReadCycle::TimerPeriod(float periodMs) {
@@ -92,6 +85,7 @@ unsigned ReadCycle::ReadItemCommand() {
       period = TimerPeriod(static_cast<float>(seconds * 1000.0));
     }
     timer_.Start(period);
+    periodMs_ = period;
   }
   if (s.databaseWriting == 1) {
     if (s.monitorItemPresent == 1 && s.isActive == 0) return period;
@@ -113,14 +107,22 @@ void ReadCycle::Tick() {
   TickMessageBoxes boxes(client_);
   ClientState& s = client_.state;
   if (s.connected == 0) return;
-  if (s.serverLost == 1 && !PollReconnect()) return;
+  if (s.serverLost == 1) {
+    // Whoever still can records: an active client without its server gives
+    // the role up.
+    if (s.monitorEnabled == 1) roles_.ServerLost();
+    if (!PollReconnect()) return;
+  }
   if (s.ptrIOPCItemMgt == nullptr) return;
   s.clientsNumber = ReadClientsKey(client_, kNumberKey);
   if (s.itemsAdded > 1) {
+    // The role is settled before the rows are read, so that a client that
+    // lost it records nothing more.
+    if (s.monitorEnabled == 1) roles_.Tick(periodMs_);
     ReadAllRows();
+    if (s.serverLost == 1 && s.monitorEnabled == 1) roles_.ServerLost();
     if (s.connected == 0 || s.serverLost == 1) return;
-    if (s.monitorEnabled == 1) RoleProtocol();
-    AfterRoleProtocol();
+    roles_.AfterRead();
   } else {
     ReadLastItem();
   }
@@ -162,38 +164,6 @@ void ReadCycle::RestoreSelection() {
   int row = client_.state.selectedRow;
   for (ui::ListBox* column : {ui.itemNames, ui.values, ui.timeStamps, ui.qualities, ui.types})
     column->SetCurSel(row);
-}
-
-void ReadCycle::RoleProtocol() {
-  ClientState& s = client_.state;
-  if (s.monitorValueRead != s.monitorValueNext && s.isActive == 1) {
-    s.isActive = 0;
-    ShowRole(client_, kRoleStandBy);
-    WriteClientsKey(client_, kActiveKey, 0);
-  }
-  if (s.monitorValueRead != s.monitorValueNext && s.isActive == 0) {
-    if (ReadClientsKey(client_, kActiveKey) == 0) {
-      s.isActive = 1;
-      ShowRole(client_, kRoleActive);
-      WriteClientsKey(client_, kActiveKey, 1);
-    }
-  }
-  ToggleHeartbeat(s);
-  if (s.isActive == 1 && s.monitorItemPresent == 1)
-    WriteConnectionMonitor(client_, s.ptrIOPCItemMgt, s.lastServerHandle, s.currentValue.get());
-}
-
-void ReadCycle::AfterRoleProtocol() {
-  ClientState& s = client_.state;
-  int active = ReadClientsKey(client_, kActiveKey);
-  int number = ReadClientsKey(client_, kNumberKey);
-  if (s.monitorEnabled == 0 && active == 0 && number == 0 && s.monitorItemPresent == 1) {
-    ShowRole(client_, kRoleNotMonitored);
-    ToggleHeartbeat(s);
-    WriteConnectionMonitor(client_, s.ptrIOPCItemMgt, s.lastServerHandle, s.currentValue.get());
-  }
-  if (s.monitorEnabled == 0 && s.clientsNumber >= 0) ShowRole(client_, kRoleNotMonitored);
-  if (s.monitorError == 1) ShowRole(client_, kRoleError);
 }
 
 }  // namespace tagwell

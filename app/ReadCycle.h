@@ -5,6 +5,7 @@
 #pragma once
 
 #include "app/CycleTimer.h"
+#include "app/Roles.h"
 #include "opc/ClientState.h"
 #include "opc/Reconnect.h"
 
@@ -17,7 +18,11 @@ class ReadCycle final {
   // connected again (see Reconnector).
   ReadCycle(Client& client, CycleTimer& timer, Reconnector::Probe probe = ProbeServer,
             bool probeOnThread = true)
-      : client_(client), timer_(timer), reconnector_(client, std::move(probe), probeOnThread) {}
+      : client_(client),
+        timer_(timer),
+        reconnector_(client, std::move(probe), probeOnThread),
+        roleStore_(client),
+        roles_(client, roleStore_) {}
 
   // Read Item: sets timer 18 (5 s until a cycle was chosen, else the
   // chosen seconds) when items were added, shows the cycle in the cycle box
@@ -40,6 +45,12 @@ class ReadCycle final {
   // KillTimer.
   void Stop() { timer_.Stop(); }
 
+  // The active/standby protocol of this client (Connection Monitor,
+  // Disconnect and exit use it too).
+  ActiveStandby& roles() { return roles_; }
+  // The period of the running cycle in ms (5000 before Read Item set one).
+  unsigned periodMs() const { return periodMs_; }
+
   // The period handed to the timer for a period in milliseconds computed
   // as a 32-bit float: truncated toward zero, taken as unsigned (so a
   // negative period counts as the largest), and clamped as a Windows timer
@@ -54,12 +65,13 @@ class ReadCycle final {
   void ReadAllRows();
   void ReadLastItem();
   void RestoreSelection();
-  void RoleProtocol();
-  void AfterRoleProtocol();
 
   Client& client_;
   CycleTimer& timer_;
   Reconnector reconnector_;
+  ConfigIniRoleStore roleStore_;
+  ActiveStandby roles_;
+  unsigned periodMs_ = 5000;
   bool ticking_ = false;
 };
 

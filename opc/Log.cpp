@@ -154,6 +154,10 @@ void LogItemRefused(Client& client, std::string_view itemName, std::string_view 
             Join("*** AddItem function: item ", itemName, " is refused by server: ", reason, "\n"));
 }
 
+void LogRoleChange(Client& client, std::string_view role, std::string_view reason) {
+  AppendLog(client, LogOpen::Unchecked, Join("Client role changed to ", role, ": ", reason, "\n"));
+}
+
 void LogServerLost(Client& client, std::string_view serverName, std::string_view reason) {
   AppendLog(client, LogOpen::Unchecked,
             Join("*** Connection to OPC server ", serverName, " lost: ", reason, "\n"));

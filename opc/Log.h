@@ -38,6 +38,8 @@ void LogAddItemFailed(Client& client);
 void LogItemAdded(Client& client, std::string_view itemName, std::string_view euText);
 void LogItemCount(Client& client, int count);
 void LogRemoveItemFailed(Client& client, int rowFromOne);
+// The client's role changed ("ACTIVE", "STAND BY", "NOT MONITORED") and why.
+void LogRoleChange(Client& client, std::string_view role, std::string_view reason);
 void LogServerLost(Client& client, std::string_view serverName, std::string_view reason);
 void LogServerRestored(Client& client, std::string_view serverName, int added, int rows);
 void LogItemRemoved(Client& client, std::string_view itemName, int count);

@@ -203,6 +203,37 @@ bool WritePrivateProfileString(const char* section, const char* key, const char*
   return ReplaceFile(target, *updated, st.st_mode & 07777);
 }
 
+bool UpdatePrivateProfileSection(const char* section,
+                                 const std::function<ProfileChanges(const ProfileReader&)>& update,
+                                 const std::string& file) {
+  if (!section || !WritableSection(TrimName(section))) return false;
+  std::string target = WriteTarget(file);
+  FileLock lock(target);
+  struct stat st {};
+  if (lock.fd() < 0 || ::fstat(lock.fd(), &st) != 0) return false;
+  std::string text;
+  if (ReadSmallFile(lock.fd(), kMaxProfileBytes, &text) != ReadStatus::Ok) return false;
+  const std::string sectionName(TrimName(section));
+  ProfileChanges changes;
+  {
+    IniDocument doc(text);
+    changes = update([&](const char* key) -> std::string {
+      if (!key) return {};
+      std::optional<std::string_view> found = doc.Find(sectionName, TrimName(key));
+      return found ? std::string(*found) : std::string();
+    });
+  }
+  if (changes.empty()) return true;
+  for (const auto& [key, value] : changes) {
+    std::string trimmedKey(TrimName(key.c_str()));
+    if (!WritableKey(trimmedKey) || HasLineBreak(value)) return false;
+    if (std::optional<std::string> updated =
+            Edit(text, sectionName, trimmedKey.c_str(), value.c_str()))
+      text = std::move(*updated);
+  }
+  return ReplaceFile(target, text, st.st_mode & 07777);
+}
+
 bool EnsureFileExists(const std::string& file) {
   int fd = ::open(file.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
   if (fd < 0) return false;

@@ -14,7 +14,10 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tagwell::profile {
 
@@ -39,6 +42,20 @@ std::size_t GetPrivateProfileString(const char* section, const char* key, const 
 // replaced.
 bool WritePrivateProfileString(const char* section, const char* key, const char* value,
                                const std::string& file);
+
+// Several keys of one section read and changed as one step: under the
+// writers' lock, update gets a reader of the section's current values (the
+// value, or "" for a missing key) and returns the keys to set, which are
+// written in one atomic replacement. Another writer in any process waits for
+// the whole step, so a decision taken on what was read still holds when it
+// is written. Creates the file when needed. Returns false, with the file
+// unchanged, when it could not be read or written or a name or value would
+// not read back as written; nothing returned writes nothing.
+using ProfileReader = std::function<std::string(const char* key)>;
+using ProfileChanges = std::vector<std::pair<std::string, std::string>>;
+bool UpdatePrivateProfileSection(const char* section,
+                                 const std::function<ProfileChanges(const ProfileReader&)>& update,
+                                 const std::string& file);
 
 // Creates the file empty when it does not exist (an existing file is left
 // untouched). Returns false when it could not be created.

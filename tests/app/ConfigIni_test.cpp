@@ -1,6 +1,8 @@
-// The role record in Config.ini: key conversion, where the file is, the
-// updates at Disconnect and exit, and the Connection Monitor command.
+// The role record in Config.ini: key conversion, where the file is, and the
+// active/standby protocol of clients sharing it (crashes, stalls, leaving
+// clients, different cycles) on an injected clock.
 #include "app/ConfigIni.h"
+#include "app/Roles.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,6 +10,8 @@
 
 #include <climits>
 #include <filesystem>
+#include <functional>
+#include <memory>
 
 #include "tests/support/FakeUi.h"
 #include "tests/support/TempDir.h"
@@ -20,12 +24,6 @@ using testing::FileExists;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::WriteFile;
-
-std::string Golden(const std::string& name) {
-  std::string text = ReadFile(std::string(TAGWELL_TESTDATA) + "/config/" + name);
-  EXPECT_FALSE(text.empty()) << "missing golden file " << name;
-  return text;
-}
 
 class ConfigIniTest : public ::testing::Test {
  protected:
@@ -97,130 +95,143 @@ TEST_F(ConfigIniTest, FollowsTheCurrentDirectory) {
 }
 
 // One update of the shared record, applied to the golden start file by a
-// client of each role; expected is the golden result.
-struct RoleCase {
-  const char* who;
-  int isActive, clientsNumber;
-  const char* expected;
+// Clients of one folder on one injected clock, each with its own protocol.
+// Time moves by hand; each client ticks at its own cycle while it runs.
+class RoleProtocolTest : public ::testing::Test {
+ protected:
+  struct Peer {
+    Peer(const std::string& folder, long long* now, const std::string& id, unsigned cycle)
+        : fake(folder), store(fake.client, [now] { return *now; }), roles(fake.client, store, id),
+          cycleMs(cycle) {
+      fake.client.state.monitorItemPresent = 1;
+    }
+    std::string Role() const {
+      auto lines = fake.window.roleBox.Lines();
+      return lines.empty() ? "" : lines[0];
+    }
+    FakeClient fake;
+    ConfigIniRoleStore store;
+    ActiveStandby roles;
+    unsigned cycleMs;
+    bool running = true;
+    long long nextTick = 0;
+  };
+
+  Peer& Join(const std::string& id, unsigned cycleMs = 1000) {
+    peers_.push_back(std::make_unique<Peer>(dir.path(), &now, id, cycleMs));
+    Peer& p = *peers_.back();
+    p.roles.MonitorCommand(cycleMs);
+    p.nextTick = now + cycleMs;
+    return p;
+  }
+  // Runs the clock for ms; returns when check() holds (true) or the time is
+  // up (false). Every moment at most one client may be active.
+  bool RunFor(long long ms, const std::function<bool()>& check = [] { return false; }) {
+    for (long long end = now + ms; now < end; now += 50) {
+      for (auto& p : peers_) {
+        if (!p->running || now < p->nextTick) continue;
+        p->roles.Tick(p->cycleMs);
+        p->nextTick = now + p->cycleMs;
+      }
+      int active = 0;
+      for (auto& p : peers_) active += p->running && p->fake.client.state.isActive;
+      EXPECT_LE(active, 1) << "two active clients at " << now;
+      if (check()) return true;
+    }
+    return false;
+  }
+  std::string Config() const { return ReadFile(dir.File(kConfigFileName)); }
+  std::string Log() const { return ReadFile(dir.File("Logfile.txt")); }
+
+  TempDir dir;
+  long long now = 1'000'000;
+  std::vector<std::unique_ptr<Peer>> peers_;
 };
 
-TEST_F(ConfigIniTest, DisconnectUpdatesByRole) {
-  for (const RoleCase& c : {
-           RoleCase{"active, standby announced", 1, 1, "after_active_leaves.ini"},
-           RoleCase{"active, Number last read 0", 1, 0, "after_active_leaves.ini"},
-           RoleCase{"standby", 0, 1, "after_standby_leaves.ini"},
-           RoleCase{"unmonitored", 0, 0, "start_active_standby.ini"},
-       }) {
-    SetConfig(Golden("start_active_standby.ini"));
-    ino_t before = Inode();
-    Role(a, c.isActive, c.clientsNumber);
-    UpdateConfigOnDisconnect(a.client);
-    EXPECT_EQ(Config(), Golden(c.expected)) << c.who;
-    EXPECT_TRUE(c.isActive || c.clientsNumber || Inode() == before) << "nothing written";
+TEST_F(RoleProtocolTest, StandbyTakesOverWithinThreeCyclesOfACrash) {
+  // The cycles of the active client decide, whatever the standby's are.
+  for (unsigned activeCycle : {1000u, 5000u}) {
+    Peer& a = Join("a" + std::to_string(activeCycle), activeCycle);
+    Peer& b = Join("b" + std::to_string(activeCycle), 700);
+    EXPECT_EQ(a.Role(), "ACTIVE");
+    EXPECT_EQ(b.Role(), "STAND BY");
+    EXPECT_FALSE(RunFor(10 * activeCycle, [&] { return b.fake.client.state.isActive == 1; }))
+        << "no takeover from a healthy active client with a longer cycle";
+    a.running = false;  // kill -9
+    const long long lastRenewal = a.nextTick - activeCycle;
+    ASSERT_TRUE(RunFor(10 * activeCycle, [&] { return b.fake.client.state.isActive == 1; }));
+    EXPECT_LE(now - lastRenewal, kLeaseCycles * activeCycle + b.cycleMs + 50);
+    EXPECT_EQ(b.Role(), "ACTIVE");
+    EXPECT_NE(Log().find("Client role changed to ACTIVE: heartbeat stopped\n"), std::string::npos);
+    b.running = false;
+    now += 100'000;
   }
-  std::filesystem::remove(dir.File(kConfigFileName));
-  Role(a, 0, 0);
-  UpdateConfigOnDisconnect(a.client);
-  EXPECT_TRUE(FileExists(dir.File(kConfigFileName)));
-  EXPECT_EQ(Config(), "");
 }
 
-// Number last read as 0 deletes the file first: it is then written afresh.
-TEST_F(ConfigIniTest, ExitUpdatesByRole) {
-  for (const RoleCase& c : {
-           RoleCase{"active, standby announced", 1, 1, "after_active_leaves.ini"},
-           RoleCase{"standby", 0, 1, "after_standby_leaves.ini"},
-           RoleCase{"active, Number last read 0", 1, 0, "recreated_active.ini"},
-           RoleCase{"unmonitored", 0, 0, "recreated_standby.ini"},
-       }) {
-    SetConfig(Golden("start_active_standby.ini"));
-    Role(a, c.isActive, c.clientsNumber);
-    UpdateConfigOnExit(a.client);
-    EXPECT_EQ(Config(), Golden(c.expected)) << c.who;
-  }
-  std::filesystem::remove(dir.File(kConfigFileName));
-  Role(a, 0, 0);
-  UpdateConfigOnExit(a.client);
-  EXPECT_EQ(Config(), Golden("recreated_standby.ini"));
+TEST_F(RoleProtocolTest, AStalledActiveClientThatResumesStepsDown) {
+  Peer& a = Join("a");
+  Peer& b = Join("b");
+  a.fake.client.state.databaseWriting = 1;
+  b.fake.client.state.databaseWriting = 1;
+  RunFor(3000);
+  a.running = false;  // SIGSTOP for four cycles
+  ASSERT_TRUE(RunFor(4000, [&] { return b.fake.client.state.isActive == 1; }));
+  RunFor(4000 - (now % 1000));
+  a.running = true;  // SIGCONT: its late tick comes at once
+  a.nextTick = now;
+  RunFor(100);
+  EXPECT_EQ(a.fake.client.state.isActive, 0);
+  EXPECT_EQ(a.Role(), "STAND BY");
+  EXPECT_EQ(a.fake.window.databaseStatus.current(), "Data writing in database is stopped.");
+  EXPECT_EQ(b.fake.window.databaseStatus.current(), "Data writing in database is in progress!");
+  EXPECT_NE(Log().find("Client role changed to STAND BY: client b took over\n"), std::string::npos);
+  EXPECT_FALSE(RunFor(10'000, [&] { return a.fake.client.state.isActive == 1; }));
 }
 
-TEST_F(ConfigIniTest, ActiveClientThatDisconnectsBeforeExitLeavesAFreshFile) {
-  SetConfig(Golden("start_active_standby.ini"));
-  Role(a, 1, 1);
-  UpdateConfigOnDisconnect(a.client);
-  ResetClientState(a.client);
-  UpdateConfigOnExit(a.client);
-  EXPECT_EQ(Config(), Golden("recreated_standby.ini"));
-}
-
-TEST_F(ConfigIniTest, SwitchingOnAssignsRolesInArrivalOrder) {
-  FakeClient b{dir.path()}, c{dir.path()};
-  EXPECT_EQ(ConnectionMonitorCommand(a.client), 1);
-  EXPECT_EQ(a.client.state.isActive, 1);
-  EXPECT_EQ(a.window.roleBox.Lines(), std::vector<std::string>{"ACTIVE"});
-  EXPECT_EQ(Config(), "[Clients]\nActive=1\n");
-
-  EXPECT_EQ(ConnectionMonitorCommand(b.client), 1);
-  EXPECT_EQ(b.client.state.isActive, 0);
-  EXPECT_EQ(b.client.state.clientsNumber, 0);
-  EXPECT_EQ(b.window.roleBox.Lines(), std::vector<std::string>{"STAND BY"});
-  EXPECT_EQ(Config(), "[Clients]\nActive=1\nNumber=1\n");
-
-  ino_t before = Inode();
-  c.client.state.isActive = 1;
-  EXPECT_EQ(ConnectionMonitorCommand(c.client), 1);
-  EXPECT_EQ(c.client.state.isActive, 0);
-  EXPECT_EQ(c.client.state.clientsNumber, 1);
-  EXPECT_EQ(c.window.roleBox.Lines(), std::vector<std::string>{"STAND BY"});
-  EXPECT_EQ(Inode(), before) << "the third client writes nothing";
-}
-
-TEST_F(ConfigIniTest, SwitchingOnWithAnUnknownRecordChangesNothing) {
-  SetConfig("[Clients]\nActive=0\nNumber=1\n");
-  a.client.state.isActive = 1;
-  a.window.roleBox.AddString("ERROR");
-  EXPECT_EQ(ConnectionMonitorCommand(a.client), 1);
-  EXPECT_EQ(a.client.state.monitorEnabled, 1);
-  EXPECT_EQ(a.client.state.isActive, 1);
-  EXPECT_EQ(a.client.state.clientsNumber, 1);
-  EXPECT_EQ(a.window.roleBox.Lines(), std::vector<std::string>{"ERROR"});
-  EXPECT_EQ(Config(), "[Clients]\nActive=0\nNumber=1\n");
-}
-
-TEST_F(ConfigIniTest, SwitchingOffReleasesWhatThisClientHeld) {
+// Leaving clients hand the role over at once and never touch another's.
+TEST_F(RoleProtocolTest, LeavingClientsKeepOrHandOverTheRole) {
   struct Case {
-    const char* before;
-    int isActive;
-    const char* after;
-  } cases[] = {
-      {"[Clients]\nActive=1\nNumber=0\n", 0, "[Clients]\nActive=0\nNumber=0\n"},
-      {"[Clients]\nActive=1\nNumber=0\n", 1, "[Clients]\nActive=0\nNumber=0\n"},
-      {"[Clients]\nActive=1\nNumber=1\n", 0, "[Clients]\nActive=1\nNumber=0\n"},
-      {"[Clients]\nActive=1\nNumber=1\n", 1, "[Clients]\nActive=0\nNumber=1\n"},
-      {"[Clients]\nActive=0\nNumber=1\n", 1, "[Clients]\nActive=0\nNumber=1\n"},
-      {"[Clients]\nActive=0\nNumber=0\n", 0, "[Clients]\nActive=0\nNumber=0\n"},
+    const char* how;
+    std::function<void(Peer&)> leave;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"disconnect", [](Peer& p) { p.roles.Disconnect(); }, "the active client disconnected"},
+      {"exit", [](Peer& p) { p.roles.Exit(); }, "the active client exited"},
+      {"monitoring off", [](Peer& p) { p.roles.MonitorCommand(p.cycleMs); },
+       "monitoring was switched off on the active client"},
   };
   for (const Case& c : cases) {
-    SetConfig(c.before);
-    FakeClient client{dir.path()};
-    client.client.state.monitorEnabled = 1;
-    client.client.state.isActive = c.isActive;
-    ShowRole(client.client, c.isActive ? kRoleActive : kRoleStandBy);
-    EXPECT_EQ(ConnectionMonitorCommand(client.client), 0);
-    EXPECT_EQ(client.client.state.monitorEnabled, 0);
-    EXPECT_EQ(client.client.state.isActive, c.isActive);
-    EXPECT_EQ(client.window.roleBox.Lines(),
-              std::vector<std::string>{c.isActive ? "ACTIVE" : "STAND BY"});
-    EXPECT_EQ(Config(), c.after) << c.before << "isActive " << c.isActive;
+    peers_.clear();
+    std::filesystem::remove(dir.File(kConfigFileName));
+    Peer& a = Join("a");
+    Peer& b = Join("b");
+    Peer& c3 = Join("c");
+    // A client that never monitored leaves: the others' roles stay.
+    peers_.push_back(std::make_unique<Peer>(dir.path(), &now, "unmonitored", 1000));
+    peers_.back()->roles.Exit();
+    peers_.back()->running = false;
+    RunFor(2000);
+    EXPECT_EQ(a.Role(), "ACTIVE") << c.how;
+    EXPECT_NE(Config().find("ActiveClient=a\n"), std::string::npos) << Config();
+
+    c.leave(a);
+    a.running = false;
+    EXPECT_EQ(a.fake.client.state.isActive, c.how == std::string("monitoring off") ? 0 : 1);
+    ASSERT_TRUE(RunFor(1100, [&] { return b.fake.client.state.isActive || c3.fake.client.state.isActive; }))
+        << c.how << ": a standby takes over at its next tick";
+    EXPECT_NE(Log().find(std::string("Client role changed to ACTIVE: ") + c.reason + "\n"),
+              std::string::npos)
+        << c.how;
+    EXPECT_FALSE(RunFor(5000, [&] {
+      return b.fake.client.state.isActive == c3.fake.client.state.isActive;
+    })) << c.how << ": exactly one of the two standbys is active";
+    EXPECT_NE(Config().find("Active=1\n"), std::string::npos);
   }
-  std::filesystem::remove(dir.File(kConfigFileName));
-  a.client.state.monitorEnabled = 1;
-  EXPECT_EQ(ConnectionMonitorCommand(a.client), 0);
-  EXPECT_EQ(Config(), "") << "switching off makes sure the file exists";
 }
 
 TEST_F(ConfigIniTest, RoleBoxKeepsOneLine) {
-  ConnectionMonitorCommand(a.client);  // ACTIVE
+  ShowRole(a.client, kRoleActive);
   ShowRole(a.client, kRoleNotMonitored);
   ShowRole(a.client, kRoleError);
   EXPECT_EQ(a.window.roleBox.Lines(), std::vector<std::string>{"ERROR"});

@@ -255,14 +255,14 @@ TEST(MainWindow, DisconnectEmptiesTheListsAndResetsTheMenus) {
   EXPECT_GE(w.timer.stops, 1);
 }
 
-TEST(MainWindow, ClosingRunsTheExitUpdateOfConfigIniOnce) {
+TEST(MainWindow, ClosingKeepsTheRolesOfOtherClients) {
   TestWindow w;
   testing::WriteFile(w.dir.File("Config.ini"), "[Clients]\nActive=1\nNumber=1\n");
   w->show();
   w->close();
   w->close();
-  // clientsNumber 0: the file is deleted, then Number = 0 written.
-  EXPECT_EQ(ReadFile(w.dir.File("Config.ini")), "[Clients]\nNumber=0\n");
+  // A client that never monitored leaves the other clients' roles alone.
+  EXPECT_EQ(ReadFile(w.dir.File("Config.ini")), "[Clients]\nActive=1\nNumber=1\n");
   EXPECT_FALSE(w.timer.running);
   EXPECT_GE(w.timer.stops, 1);
 }
