@@ -122,7 +122,7 @@ void ReadCycle::Tick() {
     ReadAllRows();
     if (s.serverLost == 1 && s.monitorEnabled == 1) roles_.ServerLost();
     if (s.connected == 0 || s.serverLost == 1) return;
-    roles_.AfterRead();
+    roles_.AfterRead(periodMs_);
   } else {
     ReadLastItem();
   }

@@ -213,8 +213,15 @@ void ActiveStandby::Tick(unsigned cycleMs) {
   if (outcome == Outcome::StandBy) BecomeStandBy(reason);
 }
 
-void ActiveStandby::AfterRead() {
+void ActiveStandby::AfterRead(unsigned cycleMs) {
   ClientState& s = client_.state;
+  if (s.monitorEnabled == 1 && s.isActive == 1) {
+    store_.Update([&](RoleRecord& r, long long now) {
+      if (r.active != 1 || r.holder != identity_) return false;
+      Take(r, now, cycleMs);
+      return true;
+    });
+  }
   if (s.monitorEnabled == 1) {
     ToggleHeartbeat(s);
     if (s.isActive == 1 && s.monitorItemPresent == 1)

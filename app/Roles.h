@@ -4,7 +4,8 @@
 // stops for any reason.
 //
 // The active client holds a lease in the shared role record and renews it
-// at every tick for three of its own cycles; a standby takes the role once
+// at the start and the end of every tick for two of its own cycles, so that
+// only a tick that hangs for longer lets it run out; a standby takes the role once
 // the lease has run out (the active client crashed, hangs or lost its
 // server), or at once when the active client gave it up (Disconnect, Exit,
 // monitoring switched off). A client that finds another one holding the
@@ -58,8 +59,10 @@ class ConfigIniRoleStore final : public RoleStore {
   std::function<long long()> nowMs_;
 };
 
-// The lease is this many of the active client's cycles long.
-inline constexpr int kLeaseCycles = 3;
+// The lease is this many of the active client's cycles long: a standby
+// takes over at most this many cycles after the active client's last tick,
+// plus one of its own to notice, so recording misses at most three cycles.
+inline constexpr int kLeaseCycles = 2;
 
 // Who this client is in the record: host, process and a random part.
 std::string MakeClientIdentity();
@@ -83,9 +86,10 @@ class ActiveStandby final {
   // up. cycleMs: this client's cycle.
   void Tick(unsigned cycleMs);
 
-  // After the rows were read: the active client (or an unmonitored client
-  // alone) writes the next heartbeat; the role box shows the state.
-  void AfterRead();
+  // After the rows were read: the active client renews its lease again and
+  // writes the next heartbeat (an unmonitored client alone writes it too);
+  // the role box shows the state.
+  void AfterRead(unsigned cycleMs);
 
   // An active client that lost its server gives the role up, so that a
   // standby with a working connection takes over at once.

@@ -148,7 +148,7 @@ class RoleProtocolTest : public ::testing::Test {
   std::vector<std::unique_ptr<Peer>> peers_;
 };
 
-TEST_F(RoleProtocolTest, StandbyTakesOverWithinThreeCyclesOfACrash) {
+TEST_F(RoleProtocolTest, StandbyTakesOverWithinTheLeaseOfACrashedActiveClient) {
   // The cycles of the active client decide, whatever the standby's are.
   for (unsigned activeCycle : {1000u, 5000u}) {
     Peer& a = Join("a" + std::to_string(activeCycle), activeCycle);

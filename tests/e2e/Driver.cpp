@@ -25,6 +25,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -71,8 +72,17 @@ class ScriptedDesktop final : public Desktop {
 // Every reading handed to the database writer, with its wall-clock time.
 std::vector<qint64> recordTimes;
 
+// With TAGWELL_E2E_RECORDS set, every recording time is also appended to
+// that file at once, so that a client killed by the test leaves its times.
 int RecordingWriteDatabase(Client& client) {
-  recordTimes.push_back(QDateTime::currentMSecsSinceEpoch());
+  const qint64 now = QDateTime::currentMSecsSinceEpoch();
+  recordTimes.push_back(now);
+  if (const char* path = std::getenv("TAGWELL_E2E_RECORDS")) {
+    if (FILE* file = std::fopen(path, "a")) {
+      std::fprintf(file, "%lld\n", static_cast<long long>(now));
+      std::fclose(file);
+    }
+  }
   return WriteDatabase(client);
 }
 
