@@ -51,7 +51,7 @@ void ResetClientState(Client& client) {
   s.currentRow = 0;
   s.lastRowIndex = 0;
   s.currentItem = 0;
-  s.selectedRow = 0;
+  s.selectedRow = -1;  // no row is selected in the emptied columns
   s.displayedItemCount = 0;
   s.connected = 0;
   s.remoteMode = 0;

@@ -218,8 +218,9 @@ void ReplaceRow(ui::ListBox& box, int row, std::string_view text);
 // group and deletes the row from the columns.
 void RemoveTableRow(Client& client, int k);
 
-// Reset at Disconnect: the cursors, counters and flags become 0, the browse
-// lists are emptied and emptyStringWarnings becomes 0. The rows themselves
+// Reset at Disconnect: the cursors, counters and flags become 0 (selectedRow
+// -1: the emptied columns have no selection), the browse lists are emptied
+// and emptyStringWarnings becomes 0. The rows themselves
 // are kept; a new connection overwrites them from row 0. Interface pointers
 // are not touched (Disconnect releases them).
 void ResetClientState(Client& client);

@@ -250,7 +250,7 @@ TEST(MainWindow, DisconnectEmptiesTheListsAndResetsTheMenus) {
   for (int id : {IDM_DISCONNECT, IDM_REMOVEITEM, IDM_LOADCONFIG})
     EXPECT_FALSE(w->action(id)->isEnabled()) << id;
   EXPECT_TRUE(w->action(IDM_DB_CONNECT)->isEnabled());
-  EXPECT_EQ(w.client().state.selectedRow, 0);
+  EXPECT_EQ(w.client().state.selectedRow, -1);
   EXPECT_EQ(w.client().state.monitorEnabled, 0);
   EXPECT_GE(w.timer.stops, 1);
 }
