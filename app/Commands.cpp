@@ -237,8 +237,9 @@ void Commands::SelectRow() {
     column->SetCurSel(row);
 }
 
+// The dialog sets cycleSelected with a valid cycle only, so that Cancel
+// keeps the cycle as it was (5 s until one was chosen).
 void Commands::SelectCycle() {
-  client_.state.cycleSelected = 1;
   shell_.RunCycleDialog();
 }
 

@@ -9,6 +9,7 @@
 #include "platform/com/Text.h"
 #include "platform/com/Variant.h"
 #include "tests/db/DbFixture.h"
+#include "tests/support/CommaLocale.h"
 #include "tests/support/FakeUi.h"
 #include "tests/support/TempDir.h"
 
@@ -158,6 +159,26 @@ TEST_P(WriteDatabaseTest, EachValueTypeStoresItsTypeWordAndValueText) {
   }
   EXPECT_THAT(rows[std::size(kValueCases)], ElementsAre("string", "string", "abc"));
   EXPECT_THAT(rows.back(), ElementsAre("blank", "string", " "));
+}
+
+// The desktop client runs in the desktop's locale (Qt sets it at start).
+TEST_P(WriteDatabaseTest, ValueTextsKeepTheDecimalPointUnderACommaLocale) {
+  testing::ScopedCommaLocale comma;
+  TAGWELL_REQUIRE_COMMA_LOCALE(comma);
+  std::vector<std::string> expected;
+  for (const ValueCase& c : kValueCases) {
+    SetReading(client(), c.name, c.valueType);
+    c.set(client().reading);
+    WriteDatabase(client());
+    expected.push_back(c.value);
+  }
+  client().reading.doubleValue = 53.50292;
+  WriteDatabase(client());
+  expected.push_back("53.50292");
+  std::vector<std::string> values;
+  for (auto& row : SqlPeek(path_).Rows("SELECT Value FROM OPCvalues ORDER BY rowid"))
+    values.push_back(row[0]);
+  EXPECT_EQ(values, expected);
 }
 
 TEST_P(WriteDatabaseTest, ARowHoldsTheElevenColumnsInTheirStoredTypes) {
