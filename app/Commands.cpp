@@ -3,9 +3,11 @@
 #include <QFileInfo>
 
 #include "app/ConfigIni.h"
+#include "app/ControlTable.h"
 #include "app/HelpFile.h"
 #include "browse/AddItemDialog.h"
 #include "browse/XmlItemList.h"
+#include "db/Database.h"
 #include "opc/Connection.h"
 #include "opc/Items.h"
 #include "opc/LocalServers.h"
@@ -258,8 +260,17 @@ void Commands::ConnectDatabase() {
          "Write Database");
     return;
   }
+  // The file is tried at once: a file that can take no rows would leave the
+  // status saying that data is written while nothing is.
+  std::string reason;
+  if (!CheckRecordingDatabase(path, &reason)) {
+    Warn("Error: database " + path + " cannot be used for recording:\n" + reason,
+         "Connect to Database");
+    return;
+  }
   s.databasePath = path;
   s.databaseWriting = 1;
+  client_.dbWriter.outage = false;
   if (s.monitorItemPresent == 1 && s.isActive == 0) {
     client_.ui.messageBox->Show("Error: only \"active\" client can write in database!",
                                 "Write Database", ui::Icon::Warning, ui::Owner::None);

@@ -70,6 +70,7 @@ void ResetClientState(Client& client) {
   client.browse.browseGroupNames.clear();
   client.browse.browseGroupCount = 0;
   client.dbWriter.emptyStringWarnings = 0;
+  client.dbWriter.outage = false;
 }
 
 bool TableIsFull(const Client& client) {

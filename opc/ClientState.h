@@ -156,6 +156,9 @@ struct BrowseLists {
 struct DatabaseWriterState {
   int emptyStringWarnings = 0;
   std::string connectionString;
+  // A write failed and no row has been stored since: the failure was logged
+  // once and the next ones are not.
+  bool outage = false;
 };
 
 // The window's list boxes and boxes, by control id.

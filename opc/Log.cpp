@@ -169,4 +169,15 @@ void LogXmlItemSkipped(Client& client, std::string_view itemId) {
       Join("*** Load XML file: item ID longer than 127 characters is not added: ", itemId, "\n"));
 }
 
+void LogWriteDatabaseRestored(Client& client) {
+  AppendLog(
+      client, LogOpen::Unchecked,
+      Join("WriteDatabase: rows are stored again in ", client.state.databasePath.view(), "\n"));
+}
+
+void LogXmlBlankNameSkipped(Client& client) {
+  AppendLog(client, LogOpen::Unchecked,
+            "*** Load XML file: item with an empty name is not added.\n");
+}
+
 }  // namespace tagwell

@@ -23,7 +23,7 @@ TEST(DatabaseCommands, ChoosingAFileSwitchesRecordingOnAndCancelChangesNothing) 
   TestWindow w;
   ClientState& s = w.client().state;
   std::string db = w.dir.File("plant.db");
-  WriteFile(db, "");
+  testing::MakeRecordingDatabase(db);
   w.desktop.answers = {"", w.dir.File("missing.db"), db};
   w.Command(IDM_DB_CONNECT);
   w.Command(IDM_DB_CONNECT);
@@ -55,7 +55,7 @@ TEST(DatabaseCommands, AStandbyClientIsToldItRecordsOnlyWhenActive) {
   s.isActive = 0;
   s.readingStarted = 1;
   std::string db = w.dir.File("plant.db");
-  WriteFile(db, "");
+  testing::MakeRecordingDatabase(db);
   w.desktop.answers = {db};
   w.Command(IDM_DB_CONNECT);
   EXPECT_EQ(s.databaseWriting, 1) << "records once it becomes active";
@@ -66,6 +66,34 @@ TEST(DatabaseCommands, AStandbyClientIsToldItRecordsOnlyWhenActive) {
   EXPECT_EQ(w->statusLabel(), nullptr);
   w.Command(IDM_DB_DISCONNECT);
   EXPECT_EQ(w->statusLabel(), nullptr) << "a standby client was not recording";
+}
+
+// The file is tried when it is chosen, not at the first row: what cannot
+// take rows is refused with the reason, and recording stays as it was.
+TEST(DatabaseCommands, AFileThatCannotTakeRowsIsRefusedWithTheReason) {
+  TestWindow w;
+  ClientState& s = w.client().state;
+  s.readingStarted = 1;
+  const std::string notes = w.dir.File("notes.db");
+  WriteFile(notes, "Pump 3 was serviced.\n");
+  const std::string empty = w.dir.File("empty.db");
+  WriteFile(empty, "");
+  w.desktop.answers = {notes, empty};
+  w.Command(IDM_DB_CONNECT);
+  w.Command(IDM_DB_CONNECT);
+  EXPECT_EQ(s.databaseWriting, 0);
+  EXPECT_TRUE(s.databasePath.empty());
+  EXPECT_EQ(w->statusLabel(), nullptr) << "nothing claims that data is written";
+  ASSERT_EQ(w.messages.shown.size(), 2u);
+  EXPECT_EQ(w.messages.shown[0].text,
+            "Error: database " + notes +
+                " cannot be used for recording:\nit cannot be opened as a database for reading "
+                "and writing (file is not a database).");
+  EXPECT_EQ(w.messages.shown[1].text, "Error: database " + empty +
+                                          " cannot be used for recording:\nit has no table "
+                                          "OPCvalues.");
+  EXPECT_EQ(w.messages.shown[1].caption, "Connect to Database");
+  EXPECT_EQ(testing::ReadFile(empty), "") << "a refused file is left as it was";
 }
 
 TEST(DatabaseCommands, APathLongerThanTheBufferIsRefused) {
