@@ -315,17 +315,35 @@ void Commands::ConnectionMonitor() {
 }
 
 void Commands::CommitComputerName() {
-  ClientState& s = client_.state;
   LocalInit(client_);
-  s.szComputerName = shell_.EditLine(IDC_REMOTE_COMPUTER);
-  SetWideName(s.wszComputerName, s.szComputerName.c_str());
+  TakeComputerName();
   shell_.FocusControl(IDC_REMOTE_SERVER);
+}
+
+// The computer box's name as the remote path uses it: an empty box, or its
+// prompt left as it is, means this computer ("").
+std::string Commands::ComputerNameShown() const {
+  std::string name = shell_.EditLine(IDC_REMOTE_COMPUTER);
+  if (name.find_first_not_of(" \t") == std::string::npos || name == kRemoteComputerPrompt)
+    name.clear();
+  return name;
+}
+
+void Commands::TakeComputerName() {
+  ClientState& s = client_.state;
+  s.szComputerName = ComputerNameShown();
+  SetWideName(s.wszComputerName, s.szComputerName.c_str());
   LogRemoteComputer(client_);
 }
 
+// The remote path takes both names as the boxes show them now: after a
+// Disconnect, or an edit of the computer box without Enter, the computer
+// name is taken again.
 void Commands::CommitServerName() {
   ClientState& s = client_.state;
   s.remoteMode = 1;
+  if (s.wszComputerName == nullptr || ComputerNameShown() != s.szComputerName.view())
+    TakeComputerName();
   s.szRemoteServerName = shell_.EditLine(IDC_REMOTE_SERVER);
   client_.ui.localServers->ResetContent();
   SetWideName(s.wszRemoteServerName, s.szRemoteServerName.c_str());

@@ -84,8 +84,11 @@ void LogConnectBlock(Client& client, std::string_view vendor, std::string_view s
 }
 
 void LogRemoteComputer(Client& client) {
-  AppendLog(client, LogOpen::Checked,
-            Join("Remote computer: ", client.state.szComputerName.view(), "\n"));
+  const std::string_view name = client.state.szComputerName.view();
+  AppendLog(
+      client, LogOpen::Checked,
+      Join("Remote computer: ",
+           name.empty() ? "none given, the server is looked for on this computer" : name, "\n"));
 }
 
 void LogRemoteServer(Client& client) {
