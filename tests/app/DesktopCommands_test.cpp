@@ -2,6 +2,7 @@
 // and the manual.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QAction>
 #include <QDir>
 #include <QLabel>
@@ -46,6 +47,20 @@ TEST(DatabaseCommands, ChoosingAFileSwitchesRecordingOnAndCancelChangesNothing) 
   w.Command(IDM_DB_DISCONNECT);
   EXPECT_EQ(s.databaseWriting, 0);
   EXPECT_EQ(w->statusLabel()->text(), "Data writing in database is stopped.");
+}
+
+// A screen reader reads the status a control shows, not only its label.
+TEST(DatabaseCommands, TheStatusTextIsWhatAScreenReaderAnnounces) {
+  TestWindow w;
+  w.ShowActive();
+  for (const char* text :
+       {"Data writing in database is in progress!", "Data writing in database is stopped."}) {
+    w.client().ui.databaseStatus->SetText(text);
+    QAccessibleInterface* status = QAccessible::queryAccessibleInterface(w->statusLabel());
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->text(QAccessible::Name), text);
+    EXPECT_EQ(status->text(QAccessible::Description), "Database status");
+  }
 }
 
 TEST(DatabaseCommands, AStandbyClientIsToldItRecordsOnlyWhenActive) {
