@@ -136,9 +136,11 @@ const ValueCase kValueCases[] = {
      "0.30000000000000004"},
     {"whole double", 5, [](CurrentReading& r) { r.doubleValue = 1500; }, "double", "1500"},
     {"unknown type", 9, [](CurrentReading& r) { r.doubleValue = 2.5; }, "double", "2.5"},
+    {"fraction", 5, [](CurrentReading& r) { r.doubleValue = 53.50292; }, "double", "53.50292"},
 };
 
 TEST_P(WriteDatabaseTest, EachValueTypeStoresItsTypeWordAndValueText) {
+  testing::ScopedCommaLocale desktop;  // Qt takes the desktop's locale; the texts must not
   for (const ValueCase& c : kValueCases) {
     SetReading(client(), c.name, c.valueType);
     c.set(client().reading);
@@ -159,26 +161,6 @@ TEST_P(WriteDatabaseTest, EachValueTypeStoresItsTypeWordAndValueText) {
   }
   EXPECT_THAT(rows[std::size(kValueCases)], ElementsAre("string", "string", "abc"));
   EXPECT_THAT(rows.back(), ElementsAre("blank", "string", " "));
-}
-
-// The desktop client runs in the desktop's locale (Qt sets it at start).
-TEST_P(WriteDatabaseTest, ValueTextsKeepTheDecimalPointUnderACommaLocale) {
-  testing::ScopedCommaLocale comma;
-  TAGWELL_REQUIRE_COMMA_LOCALE(comma);
-  std::vector<std::string> expected;
-  for (const ValueCase& c : kValueCases) {
-    SetReading(client(), c.name, c.valueType);
-    c.set(client().reading);
-    WriteDatabase(client());
-    expected.push_back(c.value);
-  }
-  client().reading.doubleValue = 53.50292;
-  WriteDatabase(client());
-  expected.push_back("53.50292");
-  std::vector<std::string> values;
-  for (auto& row : SqlPeek(path_).Rows("SELECT Value FROM OPCvalues ORDER BY rowid"))
-    values.push_back(row[0]);
-  EXPECT_EQ(values, expected);
 }
 
 TEST_P(WriteDatabaseTest, ARowHoldsTheElevenColumnsInTheirStoredTypes) {
@@ -257,21 +239,13 @@ TEST_P(WriteDatabaseTest, EachOutageIsLoggedOnceAndItsEndOnce) {
   EXPECT_THAT(Boxes(), IsEmpty());
   EXPECT_EQ(SqlPeek(path_).Scalar("SELECT count(*) FROM OPCvalues"), "3");
   const std::string log = Log();
-  std::vector<std::string> lines;
-  for (std::size_t at = 0; (at = log.find("WriteDatabase", at)) != std::string::npos; ++at)
-    lines.push_back(log.substr(at, log.find('\n', at) - at));
-  EXPECT_THAT(lines, ElementsAre("WriteDatabase error:Error:",
-                                 "WriteDatabase: rows are stored "
-                                 "again in " +
-                                     path_,
-                                 "WriteDatabase error:Error:",
-                                 "WriteDatabase: rows are stored "
-                                 "again in " +
-                                     path_,
-                                 "WriteDatabase error:Error:",
-                                 "WriteDatabase: rows are stored "
-                                 "again in " +
-                                     path_));
+  const auto count = [&](const std::string& text) {
+    int n = 0;
+    for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("*** WriteDatabase error:"), 3);
+  EXPECT_EQ(count("WriteDatabase: rows are stored again in " + path_ + "\n"), 3);
   EXPECT_THAT(log, HasSubstr("Description = unable to open database file\n"));
   EXPECT_THAT(log, HasSubstr("Description = file is not a database\n"));
 }
