@@ -65,10 +65,10 @@ WriteConversion RealValue(const char* text, VARTYPE vt, com::VARIANT* value) {
 }
 
 WriteConversion BooleanValue(const char* text, com::VARIANT* value) {
-  std::string word;
-  for (const char* c = text; *c; ++c)
-    if (*c != ' ' && *c != '\t')
-      word += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+  std::string word(text);
+  word.erase(0, word.find_first_not_of(" \t"));
+  word.erase(word.find_last_not_of(" \t") + 1);  // npos + 1 is 0: all blank
+  for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   if (word == "1" || word == "-1" || word == "true") {
     value->boolVal = com::VARIANT_TRUE;
   } else if (word == "0" || word == "false") {

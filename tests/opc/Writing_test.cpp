@@ -76,7 +76,7 @@ TEST(WriteValueFromText, SendsTheTypedValueOrRefusesIt) {
       {com::VT_R4, "3.5e38", 0, kRefused},
       {com::VT_BOOL, "1", com::VARIANT_TRUE},  // once sent as 1
       {com::VT_BOOL, "true", com::VARIANT_TRUE},
-      {com::VT_BOOL, " TRUE", com::VARIANT_TRUE},
+      {com::VT_BOOL, " TRUE ", com::VARIANT_TRUE},
       {com::VT_BOOL, "0", com::VARIANT_FALSE},
       {com::VT_BOOL, "yes", 0, kRefused},
       {com::VT_BOOL, "", 0, kRefused},
