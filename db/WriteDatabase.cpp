@@ -148,8 +148,8 @@ void ReportOutage(Client& client, std::string_view errorText) {
   LogWriteDatabaseError(client, errorText);
 }
 
-// Appends the reading on an open connection. A store failure is logged and
-// the row dropped; recording goes on with the next reading.
+// Appends the reading on an open connection. A store failure drops the row
+// and is reported as an outage; recording goes on with the next reading.
 int AppendReading(Client& client, ado::Connection& connection) {
   qlonglong number = 0;
   bool refused = false;
