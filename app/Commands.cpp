@@ -3,9 +3,11 @@
 #include <QFileInfo>
 
 #include "app/ConfigIni.h"
+#include "app/ControlTable.h"
 #include "app/HelpFile.h"
 #include "browse/AddItemDialog.h"
 #include "browse/XmlItemList.h"
+#include "db/Database.h"
 #include "opc/Connection.h"
 #include "opc/Items.h"
 #include "opc/LocalServers.h"
@@ -275,8 +277,9 @@ void Commands::SelectRow() {
     column->SetCurSel(row);
 }
 
+// The dialog sets cycleSelected with a valid cycle only, so that Cancel
+// keeps the cycle as it was (5 s until one was chosen).
 void Commands::SelectCycle() {
-  client_.state.cycleSelected = 1;
   shell_.RunCycleDialog();
 }
 
@@ -296,8 +299,17 @@ void Commands::ConnectDatabase() {
          "Write Database");
     return;
   }
+  // The file is tried at once: a file that can take no rows would leave the
+  // status saying that data is written while nothing is.
+  std::string reason;
+  if (!CheckRecordingDatabase(path, &reason)) {
+    Warn("Error: database " + path + " cannot be used for recording:\n" + reason,
+         "Connect to Database");
+    return;
+  }
   s.databasePath = path;
   s.databaseWriting = 1;
+  client_.dbWriter.outage = false;
   if (s.monitorItemPresent == 1 && s.isActive == 0) {
     client_.ui.messageBox->Show("Error: only \"active\" client can write in database!",
                                 "Write Database", ui::Icon::Warning, ui::Owner::None);
@@ -342,17 +354,35 @@ void Commands::ConnectionMonitor() {
 }
 
 void Commands::CommitComputerName() {
-  ClientState& s = client_.state;
   LocalInit(client_);
-  s.szComputerName = shell_.EditLine(IDC_REMOTE_COMPUTER);
-  SetWideName(s.wszComputerName, s.szComputerName.c_str());
+  TakeComputerName();
   shell_.FocusControl(IDC_REMOTE_SERVER);
+}
+
+// The computer box's name as the remote path uses it: an empty box, or its
+// prompt left as it is, means this computer ("").
+std::string Commands::ComputerNameShown() const {
+  std::string name = shell_.EditLine(IDC_REMOTE_COMPUTER);
+  if (name.find_first_not_of(" \t") == std::string::npos || name == kRemoteComputerPrompt)
+    name.clear();
+  return name;
+}
+
+void Commands::TakeComputerName() {
+  ClientState& s = client_.state;
+  s.szComputerName = ComputerNameShown();
+  SetWideName(s.wszComputerName, s.szComputerName.c_str());
   LogRemoteComputer(client_);
 }
 
+// The remote path takes both names as the boxes show them now: after a
+// Disconnect, or an edit of the computer box without Enter, the computer
+// name is taken again.
 void Commands::CommitServerName() {
   ClientState& s = client_.state;
   s.remoteMode = 1;
+  if (s.wszComputerName == nullptr || ComputerNameShown() != s.szComputerName.view())
+    TakeComputerName();
   s.szRemoteServerName = shell_.EditLine(IDC_REMOTE_SERVER);
   client_.ui.localServers->ResetContent();
   SetWideName(s.wszRemoteServerName, s.szRemoteServerName.c_str());

@@ -83,6 +83,8 @@ class Commands final {
   void ConnectionMonitor();
   void CommitComputerName();
   void CommitServerName();
+  std::string ComputerNameShown() const;
+  void TakeComputerName();
   void EnableRemoveWhenItemsAdded();
   void StartFromEmptyTable();
   void WriteItemCommand();

@@ -33,6 +33,9 @@ struct ControlSpec {
   unsigned style;
 };
 
+// The prompt the remote computer box starts with.
+inline constexpr const char* kRemoteComputerPrompt = "\\\\Remote computer";
+
 namespace detail {
 inline constexpr unsigned kColumn = kBorder | kVScroll | kHScroll;
 inline constexpr unsigned kOneLine = kBorder | kNoSel;
@@ -61,7 +64,7 @@ inline constexpr std::array kMainControls{
     ControlSpec{-1, ControlClass::Label, "Number of items", "Number of items", 125, 614, 102, 15,
                 FontRole::Label, kPlain},
     // Remote name boxes; the texts are prompts.
-    ControlSpec{res::IDC_REMOTE_COMPUTER, ControlClass::Edit, "\\\\Remote computer",
+    ControlSpec{res::IDC_REMOTE_COMPUTER, ControlClass::Edit, kRemoteComputerPrompt,
                 "Remote computer", 5, 25, 320, 25, FontRole::Entry, kBorder},
     ControlSpec{res::IDC_REMOTE_SERVER, ControlClass::Edit, "\\Remote server", "Remote server", 5,
                 47, 320, 25, FontRole::Entry, kBorder},

@@ -149,10 +149,12 @@ void QtStatusText::SetText(std::string_view text) {
     label_->setFont(QFontDatabase::systemFont(QFontDatabase::GeneralFont));
     label_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     label_->setTextFormat(Qt::PlainText);
-    label_->setAccessibleName("Database status");
+    label_->setAccessibleDescription("Database status");
     label_->show();
   }
+  // A screen reader announces the status itself, not only what it is about.
   label_->setText(ToQString(text));
+  label_->setAccessibleName(label_->text());
 }
 
 }  // namespace tagwell

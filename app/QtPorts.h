@@ -62,7 +62,8 @@ class QtMessageBox final : public ui::MessageBox {
 };
 
 // The database status text: a label at (250, 614), 270 x 17, in the system
-// font, created in parent the first time a text is set.
+// font, created in parent the first time a text is set. Its accessible name
+// is the text it shows; "Database status" is its accessible description.
 class QtStatusText final : public ui::StatusText {
  public:
   explicit QtStatusText(QWidget* parent) : parent_(parent) {}

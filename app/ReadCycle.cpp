@@ -1,10 +1,8 @@
 #include "app/ReadCycle.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "app/ConfigIni.h"
 #include "opc/Log.h"
+#include "opc/Numbers.h"
 #include "opc/Reading.h"
 #include "opc/Writing.h"
 
@@ -61,6 +59,13 @@ class TickMessageBoxes {
 
 }  // namespace
 
+std::optional<float> CycleSeconds(std::string_view text) {
+  const std::optional<double> seconds = ParseNumber(text);
+  if (!seconds || *seconds < kShortestCycleSeconds || *seconds > kLongestCycleSeconds)
+    return std::nullopt;
+  return static_cast<float>(*seconds);
+}
+
 unsigned ReadCycle::TimerPeriod(float periodMs) {
   // The float-to-int conversion of x86 gives INT_MIN out of range and for
   // NaN, which as unsigned is above the maximum.
@@ -77,11 +82,15 @@ unsigned ReadCycle::ReadItemCommand() {
   float seconds = 0;
   unsigned period = 0;
   if (s.itemsAdded > 0) {
-    if (s.cycleSelected == 0) {
+    // Only the cycle dialog sets cycleText, and it takes only a valid
+    // cycle; anything else keeps the default.
+    const std::optional<float> chosen =
+        s.cycleSelected == 1 ? CycleSeconds(s.cycleText.view()) : std::nullopt;
+    if (!chosen) {
       period = kDefaultPeriodMs;
       seconds = 5;
     } else {
-      seconds = static_cast<float>(std::atof(s.cycleText.c_str()));
+      seconds = *chosen;
       period = TimerPeriod(static_cast<float>(seconds * 1000.0));
     }
     timer_.Start(period);
@@ -94,8 +103,7 @@ unsigned ReadCycle::ReadItemCommand() {
         "WriteDatabase function", ui::Icon::Information, ui::Owner::None);
     client_.ui.databaseStatus->SetText("Data writing in database is in progress!");
   }
-  char text[64];
-  std::snprintf(text, sizeof text, "%6.1f", static_cast<double>(seconds));
+  const std::string text = FixedPointText(seconds, 1, 6);  // "%6.1f"
   LogCycleDuration(client_, text);
   SetOneLineBox(*client_.ui.cycleBox, text);
   return period;

@@ -4,12 +4,22 @@
 // heartbeat item in row 0.
 #pragma once
 
+#include <optional>
+#include <string_view>
+
 #include "app/CycleTimer.h"
 #include "app/Roles.h"
 #include "opc/ClientState.h"
 #include "opc/Reconnect.h"
 
 namespace tagwell {
+
+inline constexpr double kShortestCycleSeconds = 0.1;
+inline constexpr double kLongestCycleSeconds = 86400;
+
+// The cycle a text gives: a number of seconds from 0.1 to 86400, written
+// with a decimal point whatever the locale; nullopt for any other text.
+std::optional<float> CycleSeconds(std::string_view text);
 
 class ReadCycle final {
  public:
@@ -24,7 +34,7 @@ class ReadCycle final {
         roleStore_(client),
         roles_(client, roleStore_) {}
 
-  // Read Item: sets timer 18 (5 s until a cycle was chosen, else the
+  // Read Item: sets timer 18 (5 s until a valid cycle was chosen, else the
   // chosen seconds) when items were added, shows the cycle in the cycle box
   // and logs it. Returns the timer period set, or 0 when none was set.
   unsigned ReadItemCommand();

@@ -2,6 +2,7 @@
 
 #include <QLineEdit>
 
+#include "app/ReadCycle.h"
 #include "app/TemplateDialog.h"
 #include "opc/Writing.h"
 
@@ -28,7 +29,18 @@ CycleDialog::CycleDialog(Client& client, QWidget* owner) : QDialog(owner), clien
 }
 
 void CycleDialog::accept() {
-  client_.state.cycleText = FirstLine(edit_);
+  const std::string text = FirstLine(edit_);
+  if (!CycleSeconds(text)) {
+    client_.ui.messageBox->Show(
+        "Error: the cycle duration must be a number of seconds from 0.1 to 86400,\nwritten "
+        "with a decimal point, for example 0.5, 1 or 60.",
+        "Select cycle duration", ui::Icon::Warning, ui::Owner::MainWindow);
+    edit_->setFocus();
+    edit_->selectAll();
+    return;
+  }
+  client_.state.cycleText = text;
+  client_.state.cycleSelected = 1;
   QDialog::accept();
 }
 

@@ -12,7 +12,9 @@ class QLineEdit;
 namespace tagwell {
 
 // OK stores the first line of the edit box in cycleText (at most 123
-// bytes, cut at a character boundary); Cancel keeps the old text.
+// bytes, cut at a character boundary) and sets cycleSelected, when the text
+// is a cycle (CycleSeconds); any other text is refused with a message and
+// the dialog stays open. Cancel keeps the cycle as it was.
 class CycleDialog final : public QDialog {
  public:
   CycleDialog(Client& client, QWidget* owner);

@@ -8,7 +8,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QStyle>
 
+#include "app/ConfigIni.h"
 #include "resources/MenuResource.h"
 
 namespace tagwell {
@@ -74,6 +76,26 @@ QFont CellFont(int cellHeight, int weight) {
   return font;
 }
 
+// A one-line box keeps its place and size, so the longest text it shows
+// must fit it whole: the font is narrowed first (a condensed face, or the
+// face stretched), then made smaller, until the text and the item's
+// margins fit inside the frame.
+void FitLongestText(QListWidget* box, const QString& longest) {
+  const int margin = box->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, box) + 1;
+  const int room = box->width() - 2 * box->frameWidth() - 2 * margin;
+  const auto fits = [&](const QFont& font) {
+    return QFontMetrics(font).horizontalAdvance(longest) <= room;
+  };
+  QFont font = box->font();
+  for (int stretch : {QFont::SemiCondensed, QFont::Condensed}) {
+    if (fits(font)) break;
+    font.setStretch(stretch);
+  }
+  for (int pixels = font.pixelSize(); pixels > 6 && !fits(font); --pixels)
+    font.setPixelSize(pixels - 1);
+  box->setFont(font);
+}
+
 }  // namespace
 
 QFont WindowFont(FontRole role) {
@@ -105,6 +127,7 @@ WindowControls CreateControls(QWidget* parent) {
   // The item columns reach down over the labels under them; the labels stay
   // readable on top.
   for (QLabel* label : controls.labels) label->raise();
+  FitLongestText(controls.lists.at(res::IDC_ROLE_BOX), QString::fromUtf8(kRoleNotMonitored));
   return controls;
 }
 

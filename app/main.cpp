@@ -2,6 +2,7 @@
 // COM apartment. No command-line arguments are used.
 #include <QApplication>
 #include <QIcon>
+#include <clocale>
 
 #include "app/MainWindow.h"
 #include "db/Database.h"
@@ -11,6 +12,10 @@
 
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
+  // Qt takes the desktop's locale for the C library too. Tagwell's own
+  // number texts do not depend on it; this keeps any C conversion (a
+  // library's too) on the decimal point the logs and databases use.
+  std::setlocale(LC_NUMERIC, "C");
   QApplication::setApplicationName(tagwell::res::kAppTitle);
   tagwell::res::InitResources();
   QApplication::setWindowIcon(QIcon(tagwell::res::kIconPath));

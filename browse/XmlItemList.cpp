@@ -17,6 +17,11 @@ void Warn(Client& client, const std::string& text) {
     client.ui.messageBox->Show(text, kCaption, ui::Icon::Warning, ui::Owner::None);
 }
 
+// An entry whose Name holds nothing but white space names no item.
+bool IsBlank(const std::string& id) {
+  return id.find_first_not_of(" \t\r\n") == std::string::npos;
+}
+
 // The item-adding steps for one entry.
 void AddEntry(Client& client, const std::string& id) {
   ClientState& s = client.state;
@@ -40,24 +45,30 @@ void LoadXMLFile(Client& client, const char* path) {
     LogXmlLoadFailed(client, path ? path : "", reason);
     return;
   }
-  int skipped = 0;
+  int blank = 0;
+  int tooLong = 0;
   for (const std::string& id : *ids) {
     // A message box of an earlier entry may have let the operator disconnect.
     if (client.state.ptrIOPCItemMgt == nullptr) return;
+    if (IsBlank(id)) {
+      LogXmlBlankNameSkipped(client);
+      ++blank;
+      continue;
+    }
     if (id.size() > kMaxItemIdLength) {
       LogXmlItemSkipped(client, id);
-      ++skipped;
+      ++tooLong;
       continue;
     }
     if (RefuseWhenTableFull(client)) return;  // the rest of the file is not added
     AddEntry(client, id);
   }
-  if (skipped > 0) {
-    char text[160];
+  if (blank + tooLong > 0) {
+    char text[240];
     std::snprintf(text, sizeof text,
-                  "Warning: %d item ID(s) longer than 127 characters were not added.\n"
-                  "See Logfile.txt for the names.",
-                  skipped);
+                  "Warning: %d item ID(s) were not added: %d with an empty name, %d longer than "
+                  "127 characters.\nSee Logfile.txt for the names.",
+                  blank + tooLong, blank, tooLong);
     Warn(client, text);
   }
 }

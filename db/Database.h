@@ -1,12 +1,24 @@
 // The database writer: one reading, one new row of OPCvalues.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 #include "opc/ClientState.h"
 
 namespace tagwell {
 
 // Appends CurrentReading as one row of OPCvalues in the database at
-// databasePath. 1 when an empty string value was refused, 0 otherwise.
+// databasePath. 1 when an empty string value was refused, 0 otherwise. A
+// database that cannot be opened, or a row that cannot be stored, is one
+// "*** WriteDatabase error:" entry in the log per outage (not per row); the
+// first row stored after an outage logs that rows are stored again.
 int WriteDatabase(Client& client);
+
+// Whether the file at path can take the rows of WriteDatabase: an existing
+// SQLite database (opened for reading and writing, never created) whose
+// table OPCvalues has the eleven columns. Otherwise false, with the reason
+// as a sentence for the operator in *reason.
+bool CheckRecordingDatabase(std::string_view path, std::string* reason);
 
 }  // namespace tagwell

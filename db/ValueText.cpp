@@ -1,8 +1,9 @@
 #include "db/ValueText.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <system_error>
 
 #include "platform/com/Text.h"
 
@@ -17,21 +18,36 @@ const char* OrEmpty(const char* text) {
 // "1.5e+03"); larger and smaller magnitudes keep the exponent.
 constexpr int kPlainDigits = 15;
 
+// "%.*g" in the C locale: a decimal point whatever the process's locale.
 template <class Real>
-std::string Shortest(Real value, Real (*parse)(const char*, char**), int maxDigits) {
+std::string GeneralText(Real value, int digits) {
   char buf[64];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, static_cast<double>(value),
+                                 std::chars_format::general, digits);
+  return ec == std::errc() ? std::string(buf, end) : std::string();
+}
+
+template <class Real>
+bool ReadsBackAs(const std::string& text, Real value) {
+  Real parsed{};
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), parsed);
+  return ec == std::errc() && parsed == value;
+}
+
+template <class Real>
+std::string Shortest(Real value, int maxDigits) {
+  std::string text;
   int digits = 1;
   for (; digits <= maxDigits; ++digits) {
-    std::snprintf(buf, sizeof buf, "%.*g", digits, static_cast<double>(value));
-    if (parse(buf, nullptr) == value) break;
+    text = GeneralText(value, digits);
+    if (ReadsBackAs(text, value)) break;
   }
-  if (digits > maxDigits) return buf;  // nan, never equal to itself
-  if (const char* e = std::strchr(buf, 'e')) {
-    const int exponent = std::atoi(e + 1);
-    if (exponent >= digits && exponent < kPlainDigits)
-      std::snprintf(buf, sizeof buf, "%.*g", exponent + 1, static_cast<double>(value));
+  if (digits > maxDigits) return text;  // nan, never equal to itself
+  if (const std::size_t e = text.find('e'); e != std::string::npos) {
+    const int exponent = std::atoi(text.c_str() + e + 1);
+    if (exponent >= digits && exponent < kPlainDigits) text = GeneralText(value, exponent + 1);
   }
-  return buf;
+  return text;
 }
 
 std::string Number(long value) {
@@ -43,10 +59,10 @@ std::string Number(long value) {
 }  // namespace
 
 std::string ShortestText(float value) {
-  return Shortest<float>(value, std::strtof, 9);
+  return Shortest<float>(value, 9);
 }
 std::string ShortestText(double value) {
-  return Shortest<double>(value, std::strtod, 17);
+  return Shortest<double>(value, 17);
 }
 
 const char* ReadingTypeWord(const CurrentReading& reading) {

@@ -140,8 +140,16 @@ int RefuseEmptyString(Client& client) {
   return 1;
 }
 
-// Appends the reading on an open connection. A store failure is logged and
-// the row dropped; recording goes on with the next reading.
+// A failed write is logged when it begins an outage; an unattended recorder
+// would otherwise fill the log with one entry per row until someone comes.
+void ReportOutage(Client& client, std::string_view errorText) {
+  if (client.dbWriter.outage) return;
+  client.dbWriter.outage = true;
+  LogWriteDatabaseError(client, errorText);
+}
+
+// Appends the reading on an open connection. A store failure drops the row
+// and is reported as an outage; recording goes on with the next reading.
 int AppendReading(Client& client, ado::Connection& connection) {
   qlonglong number = 0;
   bool refused = false;
@@ -162,7 +170,10 @@ int AppendReading(Client& client, ado::Connection& connection) {
   if (!stored) {
     ErrorText text;
     FormatComError(connection.LastError(), text);
-    LogWriteDatabaseError(client, text.view());
+    ReportOutage(client, text.view());
+  } else if (client.dbWriter.outage) {
+    client.dbWriter.outage = false;
+    LogWriteDatabaseRestored(client);
   }
   return 0;
 }
@@ -176,11 +187,13 @@ int WriteDatabase(Client& client) {
   int result = 0;
   {
     AdoDatabase databaseInstance;
-    // A database that cannot be opened is skipped without a word: recording
-    // stays on and the next reading tries again.
+    // Recording stays on when the database cannot be opened (the file
+    // removed, say): the next reading tries again.
     if (databaseInstance.Open(client.dbWriter.connectionString, "", "")) {
       result = AppendReading(client, *databaseInstance.ptrConnection);
       databaseInstance.Close();
+    } else {
+      ReportOutage(client, databaseInstance.errorText.view());
     }
   }
   if (com::SUCCEEDED(hrInit)) com::CoUninitialize();

@@ -51,7 +51,7 @@ void ResetClientState(Client& client) {
   s.currentRow = 0;
   s.lastRowIndex = 0;
   s.currentItem = 0;
-  s.selectedRow = 0;
+  s.selectedRow = -1;  // no row is selected in the emptied columns
   s.displayedItemCount = 0;
   s.connected = 0;
   s.serverLost = 0;
@@ -71,6 +71,7 @@ void ResetClientState(Client& client) {
   client.browse.browseGroupNames.clear();
   client.browse.browseGroupCount = 0;
   client.dbWriter.emptyStringWarnings = 0;
+  client.dbWriter.outage = false;
 }
 
 bool TableIsFull(const Client& client) {

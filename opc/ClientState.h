@@ -169,6 +169,9 @@ struct BrowseLists {
 struct DatabaseWriterState {
   int emptyStringWarnings = 0;
   std::string connectionString;
+  // A write failed and no row has been stored since: the failure was logged
+  // once and the next ones are not.
+  bool outage = false;
 };
 
 // The window's list boxes and boxes, by control id.
@@ -231,8 +234,9 @@ void ReplaceRow(ui::ListBox& box, int row, std::string_view text);
 // group and deletes the row from the columns.
 void RemoveTableRow(Client& client, int k);
 
-// Reset at Disconnect: the cursors, counters and flags become 0, the browse
-// lists are emptied and emptyStringWarnings becomes 0. The rows themselves
+// Reset at Disconnect: the cursors, counters and flags become 0 (selectedRow
+// -1: the emptied columns have no selection), the browse lists are emptied
+// and emptyStringWarnings becomes 0. The rows themselves
 // are kept; a new connection overwrites them from row 0. Interface pointers
 // are not touched (Disconnect releases them).
 void ResetClientState(Client& client);

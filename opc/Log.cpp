@@ -84,8 +84,11 @@ void LogConnectBlock(Client& client, std::string_view vendor, std::string_view s
 }
 
 void LogRemoteComputer(Client& client) {
-  AppendLog(client, LogOpen::Checked,
-            Join("Remote computer: ", client.state.szComputerName.view(), "\n"));
+  const std::string_view name = client.state.szComputerName.view();
+  AppendLog(
+      client, LogOpen::Checked,
+      Join("Remote computer: ",
+           name.empty() ? "none given, the server is looked for on this computer" : name, "\n"));
 }
 
 void LogRemoteServer(Client& client) {
@@ -182,6 +185,17 @@ void LogXmlItemSkipped(Client& client, std::string_view itemId) {
   AppendLog(
       client, LogOpen::Unchecked,
       Join("*** Load XML file: item ID longer than 127 characters is not added: ", itemId, "\n"));
+}
+
+void LogWriteDatabaseRestored(Client& client) {
+  AppendLog(
+      client, LogOpen::Unchecked,
+      Join("WriteDatabase: rows are stored again in ", client.state.databasePath.view(), "\n"));
+}
+
+void LogXmlBlankNameSkipped(Client& client) {
+  AppendLog(client, LogOpen::Unchecked,
+            "*** Load XML file: item with an empty name is not added.\n");
 }
 
 }  // namespace tagwell

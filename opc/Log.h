@@ -54,9 +54,13 @@ void LogEmptyStringRefused(Client& client);
 void LogItemRefused(Client& client, std::string_view itemName, std::string_view reason);
 // A database failure after the database was opened.
 void LogWriteDatabaseError(Client& client, std::string_view errorText);
+// The first row stored after a failed database write.
+void LogWriteDatabaseRestored(Client& client);
 // An XML item list that could not be loaded, with the parser's reason.
 void LogXmlLoadFailed(Client& client, std::string_view path, std::string_view reason);
 // An XML item list entry whose ID does not fit szItemName.
 void LogXmlItemSkipped(Client& client, std::string_view itemId);
+// An XML item list entry whose Name is empty or blank.
+void LogXmlBlankNameSkipped(Client& client);
 
 }  // namespace tagwell

@@ -1,14 +1,14 @@
 #include "opc/Writing.h"
 
-#include <locale.h>
-
-#include <climits>
+#include <cctype>
+#include <cmath>
 #include <cstdint>
-#include <cstdlib>
+#include <optional>
 
 #include "opc/Connection.h"
 #include "opc/Items.h"
 #include "opc/Log.h"
+#include "opc/Numbers.h"
 #include "opc/Reconnect.h"
 #include "opc/TextHelpers.h"
 #include "platform/com/Runtime.h"
@@ -20,65 +20,99 @@ constexpr const char* kMonitorItemName = "OPC.ConnectionMonitor";
 // Room of the wide buffer a typed string is converted into, in characters.
 constexpr std::size_t kWriteStringLimit = 512;
 
-// The numeric conversions of typed text read the decimal point whatever the
-// desktop's locale is; like atof they skip leading blanks, stop at the first
-// character that does not fit and give 0 for text without a number.
-double TextToDouble(const char* text) {
-  static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-  return cLocale ? strtod_l(text, nullptr, cLocale) : std::strtod(text, nullptr);
+struct WholeRange {
+  long long low, high;
+};
+
+std::optional<WholeRange> WholeRangeOf(VARTYPE vt) {
+  switch (vt) {
+    case com::VT_I2:
+      return WholeRange{INT16_MIN, INT16_MAX};
+    case com::VT_UI2:
+      return WholeRange{0, UINT16_MAX};
+    case com::VT_I4:
+      return WholeRange{INT32_MIN, INT32_MAX};
+    case com::VT_UI4:
+      return WholeRange{0, UINT32_MAX};
+    default:
+      return std::nullopt;
+  }
 }
 
-// The leading integer of text, clamped to [low, high] as atoi/atol clamp an
-// overflow.
-long long TextToInteger(const char* text, long long low, long long high) {
-  long long n = std::strtoll(text, nullptr, 10);
-  return n < low ? low : (n > high ? high : n);
+WriteConversion WholeValue(const char* text, VARTYPE vt, com::VARIANT* value) {
+  const WholeRange range = *WholeRangeOf(vt);
+  long long n = 0;
+  if (ParseWholeNumber(text, &n) != WholeNumberParse::Ok || n < range.low || n > range.high)
+    return WriteConversion::Refused;
+  if (vt == com::VT_I2) value->iVal = static_cast<com::SHORT>(n);
+  if (vt == com::VT_UI2) value->uiVal = static_cast<com::USHORT>(n);
+  if (vt == com::VT_I4) value->lVal = static_cast<com::LONG>(n);
+  if (vt == com::VT_UI4) value->ulVal = static_cast<com::ULONG>(n);
+  return WriteConversion::Converted;
 }
 
-std::int32_t TextToInt32(const char* text) {
-  return static_cast<std::int32_t>(TextToInteger(text, INT32_MIN, INT32_MAX));
+// A number of the real types; a VT_R4 value must not round to infinity.
+WriteConversion RealValue(const char* text, VARTYPE vt, com::VARIANT* value) {
+  const std::optional<double> d = ParseNumber(text);
+  if (!d) return WriteConversion::Refused;
+  if (vt == com::VT_R8) {
+    value->dblVal = *d;
+    return WriteConversion::Converted;
+  }
+  const auto f = static_cast<float>(*d);
+  if (std::isinf(f)) return WriteConversion::Refused;
+  value->fltVal = f;
+  return WriteConversion::Converted;
 }
 
-// Unsigned items take their whole range; a negative text keeps the bits of
-// the 32-bit signed number, as a signed conversion would store it.
-com::ULONG TextToUInt32(const char* text) {
-  return static_cast<com::ULONG>(TextToInteger(text, INT32_MIN, UINT32_MAX));
+WriteConversion BooleanValue(const char* text, com::VARIANT* value) {
+  std::string word(text);
+  word.erase(0, word.find_first_not_of(" \t"));
+  word.erase(word.find_last_not_of(" \t") + 1);  // npos + 1 is 0: all blank
+  for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (word == "1" || word == "-1" || word == "true") {
+    value->boolVal = com::VARIANT_TRUE;
+  } else if (word == "0" || word == "false") {
+    value->boolVal = com::VARIANT_FALSE;
+  } else {
+    return WriteConversion::Refused;
+  }
+  return WriteConversion::Converted;
 }
 
 }  // namespace
 
-bool WriteValueFromText(const char* text, VARTYPE vt, com::VARIANT* value) {
-  switch (vt) {
-    case com::VT_I2:
-      value->iVal = static_cast<com::SHORT>(TextToInt32(text));
-      break;
-    case com::VT_I4:
-      value->lVal = TextToInt32(text);
-      break;
-    case com::VT_R4:
-      value->fltVal = static_cast<float>(TextToDouble(text));
-      break;
-    case com::VT_R8:
-      value->dblVal = TextToDouble(text);
-      break;
-    case com::VT_BSTR: {
-      std::u16string szWriteString = com::Utf8ToUtf16(text);
-      if (szWriteString.size() > kWriteStringLimit) szWriteString.resize(kWriteStringLimit);
-      value->bstrVal = WideToBstr(szWriteString.c_str());
-      break;
-    }
-    case com::VT_BOOL:
-      value->boolVal = static_cast<com::VARIANT_BOOL>(TextToInt32(text));
-      break;
-    case com::VT_UI2:
-    case com::VT_UI4:
-      value->ulVal = TextToUInt32(text);
-      break;
-    default:
-      return false;
+WriteConversion WriteValueFromText(const char* text, VARTYPE vt, com::VARIANT* value) {
+  com::VARIANT converted;
+  com::VariantInit(&converted);
+  WriteConversion result = WriteConversion::NoConversion;
+  if (WholeRangeOf(vt)) {
+    result = WholeValue(text, vt, &converted);
+  } else if (vt == com::VT_R4 || vt == com::VT_R8) {
+    result = RealValue(text, vt, &converted);
+  } else if (vt == com::VT_BOOL) {
+    result = BooleanValue(text, &converted);
+  } else if (vt == com::VT_BSTR) {
+    std::u16string szWriteString = com::Utf8ToUtf16(text);
+    if (szWriteString.size() > kWriteStringLimit) szWriteString.resize(kWriteStringLimit);
+    converted.bstrVal = WideToBstr(szWriteString.c_str());
+    result = WriteConversion::Converted;
   }
-  value->vt = vt;
-  return true;
+  if (result != WriteConversion::Converted) return result;
+  converted.vt = vt;
+  *value = converted;
+  return result;
+}
+
+std::string WriteValueRange(VARTYPE vt) {
+  if (const auto range = WholeRangeOf(vt))
+    return "a whole number from " + std::to_string(range->low) + " to " +
+           std::to_string(range->high);
+  if (vt == com::VT_R4) return "a number from -3.402823e+38 to 3.402823e+38, with a decimal point";
+  if (vt == com::VT_R8)
+    return "a number from -1.797693e+308 to 1.797693e+308, with a decimal point";
+  if (vt == com::VT_BOOL) return "1, -1 or true to set it, 0 or false to clear it";
+  return "any text";
 }
 
 namespace {
@@ -116,14 +150,27 @@ void DropConnection(ClientState& s) {
   s.remoteMode = 0;
 }
 
-bool RowIsSelected(const ClientState& s) {
-  return s.currentItem >= 0 && s.currentItem <= s.lastRowIndex && s.currentItem < MAX_ITEMS;
+// The row must also be a row of the Item name column: after a Disconnect the
+// table still holds the previous session's rows.
+bool RowIsSelected(const Client& client) {
+  const ClientState& s = client.state;
+  const int rows = client.ui.itemNames ? client.ui.itemNames->GetCount() : 0;
+  return s.currentItem >= 0 && s.currentItem <= s.lastRowIndex && s.currentItem < MAX_ITEMS &&
+         s.currentItem < rows;
 }
 
 void ShowNotWritable(Client& client, const ItemRecord& row) {
   FixedText<1024> msgBox;
   msgBox.Format("Error: no value can be written to item %s:\nits data type %s has no conversion.",
                 WideText(row.itemName.c_str()).c_str(), CanonicalTypeText(row.vtCanonical));
+  ShowWarning(client, msgBox.view(), "Write Item");
+}
+
+void ShowRefusedText(Client& client, const ItemRecord& row, const char* text) {
+  FixedText<1024> msgBox;
+  msgBox.Format(
+      "Error: \"%s\" cannot be written to item %s:\nthe item takes %s.\nNothing was written.", text,
+      WideText(row.itemName.c_str()).c_str(), WriteValueRange(row.vtCanonical).c_str());
   ShowWarning(client, msgBox.view(), "Write Item");
 }
 
@@ -156,7 +203,7 @@ int WriteItem(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE /*serverHandl
     LogWriteNotConnected(client);
     return 1;
   }
-  if (!RowIsSelected(s)) {
+  if (!RowIsSelected(client)) {
     ShowWarning(client, "Error: item is not selected in column \"Item Name\".", kRoleCaption);
     return 1;
   }
@@ -165,9 +212,15 @@ int WriteItem(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE /*serverHandl
   if (RefuseWithoutGroup(client, itemMgt, kRoleCaption)) return 1;
   const ItemRecord& row = client.table.rows[s.currentItem];
   com::Variant vtWriteValue;
-  if (!WriteValueFromText(s.writeText.c_str(), row.vtCanonical, vtWriteValue.get())) {
-    ShowNotWritable(client, row);
-    return 1;
+  switch (WriteValueFromText(s.writeText.c_str(), row.vtCanonical, vtWriteValue.get())) {
+    case WriteConversion::Converted:
+      break;
+    case WriteConversion::Refused:
+      ShowRefusedText(client, row, s.writeText.c_str());
+      return 1;
+    case WriteConversion::NoConversion:
+      ShowNotWritable(client, row);
+      return 1;
   }
   if (s.monitorItemPresent == 1 && s.isActive != 1) {
     ShowWarning(client, "Error: only \"active\" client can write in the item!", kRoleCaption);

@@ -4,6 +4,8 @@
 #include <QListWidget>
 #include <QPixmap>
 #include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTest>
 #include <cstdlib>
 #include <ctime>
@@ -90,6 +92,22 @@ void SaveScreenshot(QWidget& widget, const std::string& name) {
   EXPECT_TRUE(picture.save(QString::fromStdString(name), "PNG")) << name;
 }
 
+void MakeRecordingDatabase(const std::string& path) {
+  const QString name = QStringLiteral("tagwell.test.recording");
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(QString::fromStdString(path));
+    EXPECT_TRUE(db.open()) << path;
+    EXPECT_TRUE(QSqlQuery(db).exec(
+        "CREATE TABLE OPCvalues (Number SMALLINT, Name TEXT, Type TEXT, Hours SMALLINT, "
+        "Minutes SMALLINT, Seconds SMALLINT, Day SMALLINT, Month SMALLINT, Year SMALLINT, "
+        "Value TEXT, Quality TEXT)"))
+        << path;
+    db.close();
+  }
+  QSqlDatabase::removeDatabase(name);
+}
+
 }  // namespace tagwell::testing
 
 namespace tagwell::testing {
@@ -174,4 +192,6 @@ void AddTypedItem(TestWindow& window, const std::string& itemId) {
 
 // Fontconfig keeps a few blocks of its font cache to the end of the process;
 // they are not the program's. Read only by LeakSanitizer builds.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}

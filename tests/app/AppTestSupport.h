@@ -162,6 +162,9 @@ void ConnectTo(TestWindow& window, const std::string& progId = "Tagwell.Simulati
 // Adds itemId through the Add Item dialog, typed into its field.
 void AddTypedItem(TestWindow& window, const std::string& itemId);
 
+// Makes a database at path whose table OPCvalues has the eleven columns.
+void MakeRecordingDatabase(const std::string& path);
+
 // Saves widget's picture as name (a PNG in the test's working folder).
 void SaveScreenshot(QWidget& widget, const std::string& name);
 

@@ -2,6 +2,7 @@
 // and the manual.
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QAction>
 #include <QDir>
 #include <QLabel>
@@ -23,7 +24,7 @@ TEST(DatabaseCommands, ChoosingAFileSwitchesRecordingOnAndCancelChangesNothing) 
   TestWindow w;
   ClientState& s = w.client().state;
   std::string db = w.dir.File("plant.db");
-  WriteFile(db, "");
+  testing::MakeRecordingDatabase(db);
   w.desktop.answers = {"", w.dir.File("missing.db"), db};
   w.Command(IDM_DB_CONNECT);
   w.Command(IDM_DB_CONNECT);
@@ -48,6 +49,20 @@ TEST(DatabaseCommands, ChoosingAFileSwitchesRecordingOnAndCancelChangesNothing) 
   EXPECT_EQ(w->statusLabel()->text(), "Data writing in database is stopped.");
 }
 
+// A screen reader reads the status a control shows, not only its label.
+TEST(DatabaseCommands, TheStatusTextIsWhatAScreenReaderAnnounces) {
+  TestWindow w;
+  w.ShowActive();
+  for (const char* text :
+       {"Data writing in database is in progress!", "Data writing in database is stopped."}) {
+    w.client().ui.databaseStatus->SetText(text);
+    QAccessibleInterface* status = QAccessible::queryAccessibleInterface(w->statusLabel());
+    ASSERT_NE(status, nullptr);
+    EXPECT_EQ(status->text(QAccessible::Name), text);
+    EXPECT_EQ(status->text(QAccessible::Description), "Database status");
+  }
+}
+
 TEST(DatabaseCommands, AStandbyClientIsToldItRecordsOnlyWhenActive) {
   TestWindow w;
   ClientState& s = w.client().state;
@@ -55,7 +70,7 @@ TEST(DatabaseCommands, AStandbyClientIsToldItRecordsOnlyWhenActive) {
   s.isActive = 0;
   s.readingStarted = 1;
   std::string db = w.dir.File("plant.db");
-  WriteFile(db, "");
+  testing::MakeRecordingDatabase(db);
   w.desktop.answers = {db};
   w.Command(IDM_DB_CONNECT);
   EXPECT_EQ(s.databaseWriting, 1) << "records once it becomes active";
@@ -66,6 +81,27 @@ TEST(DatabaseCommands, AStandbyClientIsToldItRecordsOnlyWhenActive) {
   EXPECT_EQ(w->statusLabel(), nullptr);
   w.Command(IDM_DB_DISCONNECT);
   EXPECT_EQ(w->statusLabel(), nullptr) << "a standby client was not recording";
+}
+
+// The file is tried when it is chosen, not at the first row: what cannot
+// take rows is refused with the reason, and recording stays as it was.
+TEST(DatabaseCommands, AFileThatCannotTakeRowsIsRefusedWithTheReason) {
+  TestWindow w;
+  ClientState& s = w.client().state;
+  s.readingStarted = 1;
+  const std::string notes = w.dir.File("notes.db");
+  WriteFile(notes, "Pump 3 was serviced.\n");
+  w.desktop.answers = {notes};
+  w.Command(IDM_DB_CONNECT);
+  EXPECT_EQ(s.databaseWriting, 0);
+  EXPECT_TRUE(s.databasePath.empty());
+  EXPECT_EQ(w->statusLabel(), nullptr) << "nothing claims that data is written";
+  ASSERT_EQ(w.messages.shown.size(), 1u);
+  EXPECT_EQ(w.messages.shown[0].text,
+            "Error: database " + notes +
+                " cannot be used for recording:\nit cannot be opened as a database for reading "
+                "and writing (file is not a database).");
+  EXPECT_EQ(w.messages.shown[0].caption, "Connect to Database");
 }
 
 TEST(DatabaseCommands, APathLongerThanTheBufferIsRefused) {

@@ -202,11 +202,15 @@ TEST(MainWindow, EnterCommitsTheRemoteNamesWithoutAddingALine) {
             "Remote Server: {6E0C5A1D-3B7F-4C2E-9A41-2F8D7B1C9E53}\n");
   EXPECT_TRUE(w.messages.shown.empty());
 
-  // The prompt itself is committed as typed when left unchanged.
+  // The prompt left unchanged names no computer: the server is looked for
+  // on this one, and the log says so.
   TestWindow fresh;
   fresh.ShowActive();
   QTest::keyClick(fresh->editBox(3), Qt::Key_Return);
-  EXPECT_EQ(fresh.client().state.szComputerName.view(), "\\\\Remote computer");
+  EXPECT_EQ(fresh->editBox(3)->text(), "\\\\Remote computer");
+  EXPECT_EQ(fresh.client().state.szComputerName.view(), "");
+  EXPECT_EQ(ReadFile(fresh.dir.File("Logfile.txt")),
+            "Remote computer: none given, the server is looked for on this computer\n");
 }
 
 TEST(MainWindow, ItemCommandsRefuseWhileNotConnectedWithTheirOwnTexts) {
@@ -250,7 +254,7 @@ TEST(MainWindow, DisconnectEmptiesTheListsAndResetsTheMenus) {
   for (int id : {IDM_DISCONNECT, IDM_REMOVEITEM, IDM_LOADCONFIG})
     EXPECT_FALSE(w->action(id)->isEnabled()) << id;
   EXPECT_TRUE(w->action(IDM_DB_CONNECT)->isEnabled());
-  EXPECT_EQ(w.client().state.selectedRow, 0);
+  EXPECT_EQ(w.client().state.selectedRow, -1);
   EXPECT_EQ(w.client().state.monitorEnabled, 0);
   EXPECT_GE(w.timer.stops, 1);
 }

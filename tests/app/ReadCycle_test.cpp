@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "tests/app/AppTestSupport.h"
+#include "tests/support/CommaLocale.h"
 #include "tests/support/FakeUi.h"
 #include "tests/support/TempDir.h"
 
@@ -61,28 +62,33 @@ TEST_F(ReadItemCommandTest, TheChosenCycleReplacesTheRunningTimer) {
             "Cycle duration (in seconds):   60.0\n");
 }
 
-TEST_F(ReadItemCommandTest, TextThatIsNoNumberShowsZeroButDoesNotSpinTheTimer) {
-  state().itemsAdded = 1;
-  state().cycleSelected = 1;  // the dialog was opened and cancelled: empty text
-  cycle_.ReadItemCommand();
-  state().cycleText = "fast";
-  cycle_.ReadItemCommand();
-  EXPECT_EQ(timer_.periods, (std::vector<unsigned>{10, 10}));
-  EXPECT_EQ(fake_.window.cycleBox.Lines(), Lines{"   0.0"});
-}
-
-TEST_F(ReadItemCommandTest, NegativeAndHugeCyclesGiveTheLongestPeriod) {
+// cycleText comes from the cycle dialog, which takes valid cycles only; a
+// text that is none keeps the default instead of spinning the timer.
+TEST_F(ReadItemCommandTest, TextThatIsNoCycleKeepsTheDefault) {
   state().itemsAdded = 1;
   state().cycleSelected = 1;
-  state().cycleText = "-1";
+  for (const char* text : {"", "fast", "0", "-1", "1e30", "2147483.647", "0,3"}) {
+    state().cycleText = text;
+    cycle_.ReadItemCommand();
+  }
+  EXPECT_EQ(timer_.periods, std::vector<unsigned>(7, 5000));
+  EXPECT_EQ(fake_.window.cycleBox.Lines(), Lines{"   5.0"});
+}
+
+// Qt takes the desktop's locale at start; the cycle's texts must not.
+TEST_F(ReadItemCommandTest, CycleTextsKeepTheDecimalPointUnderACommaLocale) {
+  testing::ScopedCommaLocale comma;
+  TAGWELL_REQUIRE_COMMA_LOCALE(comma);
+  state().itemsAdded = 1;
   cycle_.ReadItemCommand();
-  EXPECT_EQ(fake_.window.cycleBox.Lines(), Lines{"  -1.0"});
-  state().cycleText = "1e30";
-  cycle_.ReadItemCommand();
-  state().cycleText = "2147483.647";
-  cycle_.ReadItemCommand();
-  EXPECT_EQ(timer_.periods, (std::vector<unsigned>{ReadCycle::kMaxPeriodMs, ReadCycle::kMaxPeriodMs,
-                                                   ReadCycle::kMaxPeriodMs}));
+  state().cycleSelected = 1;
+  state().cycleText = "0.3";
+  EXPECT_EQ(cycle_.ReadItemCommand(), 300u);
+  EXPECT_EQ(fake_.window.cycleBox.Lines(), Lines{"   0.3"});
+  EXPECT_EQ(Log(),
+            "Cycle duration (in seconds):    5.0\n"
+            "Cycle duration (in seconds):    0.3\n");
+  EXPECT_EQ(CycleSeconds("0,3"), std::nullopt);
 }
 
 TEST(TimerPeriod, TruncatesAndClampsAsAWindowsTimer) {

@@ -6,6 +6,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStyle>
 #include <QTest>
 
 #include "app/ItemListDialog.h"
@@ -52,6 +53,27 @@ TEST(Screenshots, WindowAfterAFewCyclesDialogAndMessageBox) {
   boxes.Show(
       "Error: item is not selected in column \"Item Name\"\nor there are no items to remove.",
       "Remove Item function", ui::Icon::Warning, ui::Owner::MainWindow);
+}
+
+// The role box keeps its place and size, and every role fits it whole; the
+// picture (roles.png) shows "NOT MONITORED" for a look by eye.
+TEST(Screenshots, EveryRoleFitsTheRoleBox) {
+  testing::TestWindow w;
+  w.ShowActive();
+  QListWidget* box = w->listBox(IDC_ROLE_BOX);
+  EXPECT_EQ(box->geometry(), QRect(755, 65, 90, 25));
+  for (const char* role : {"ACTIVE", "STAND BY", "ERROR", "NOT MONITORED"}) {
+    SetOneLineBox(*w.client().ui.roleBox, role);
+    QApplication::processEvents();
+    ASSERT_EQ(box->count(), 1);
+    // The text needs its advance plus the item's margins inside the frame.
+    const int margin = box->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, box) + 1;
+    const int needed = box->fontMetrics().horizontalAdvance(QString(role)) + 2 * margin;
+    EXPECT_LE(needed, box->visualItemRect(box->item(0)).width()) << role;
+    EXPECT_LE(box->visualItemRect(box->item(0)).right(), box->viewport()->width()) << role;
+  }
+  QWidget* window = w.window.get();
+  SaveScreenshot(*window, "roles.png");
 }
 
 TEST(Screenshots, AMessageBoxWithoutOwnerLeavesTheWindowUsable) {

@@ -278,16 +278,24 @@ TEST_F(SessionTest, AnXmlItemListAddsItsEntriesAfterTheRows) {
   EXPECT_EQ(w_->listBox(7)->count(), 4);
 }
 
-TEST_F(SessionTest, XmlEntriesLongerThanAnItemIdAreSkippedAndNamed) {
+TEST_F(SessionTest, XmlEntriesWithoutANameOrLongerThanAnItemIdAreSkippedAndCounted) {
   ConnectTo(w_);
   std::string longId(128, 'L');
   testing::WriteFile(w_.dir.File("long.xml"),
-                     "<L><Item><Name>" + longId + "</Name><Name>Line1.Speed</Name></Item></L>");
+                     "<L><Item><Name>" + longId + "</Name><Name>Line1.Speed</Name><Name/>" +
+                         "<Name>  \n\t </Name></Item><Item><Name></Name></Item></L>");
   LoadXMLFile(w_.client(), w_.dir.File("long.xml").c_str());
   EXPECT_EQ(w_.Lines(IDC_ITEM_NAMES), Lines{"Line1.Speed"});
+  EXPECT_EQ(w_.Lines(IDC_ITEM_COUNT), Lines{"   1"});
+  EXPECT_EQ(w_.client().state.itemsAdded, 1);
   ASSERT_EQ(w_.messages.shown.size(), 1u);
-  EXPECT_NE(w_.messages.shown[0].text.find("1 item ID(s) longer than 127"), std::string::npos);
-  EXPECT_NE(ReadFile(w_.dir.File("Logfile.txt")).find(longId), std::string::npos);
+  EXPECT_EQ(w_.messages.shown[0].text,
+            "Warning: 4 item ID(s) were not added: 3 with an empty name, 1 longer than 127 "
+            "characters.\nSee Logfile.txt for the names.");
+  const std::string log = ReadFile(w_.dir.File("Logfile.txt"));
+  EXPECT_NE(log.find(longId), std::string::npos);
+  EXPECT_NE(log.find("*** Load XML file: item with an empty name is not added.\n"),
+            std::string::npos);
 }
 
 TEST_F(SessionTest, TheXmlLoaderRefusesWithoutAGroup) {

@@ -40,11 +40,45 @@ TEST(CycleDialog, EnterStoresTheTypedCycleEscapeKeepsTheOldOne) {
   EXPECT_EQ(w.timer.periods, std::vector<unsigned>{300});
   EXPECT_EQ(w.Lines(IDC_CYCLE_BOX), std::vector<std::string>{"   0.3"});
 
-  w.client().state.cycleSelected = 0;
   WhenShown<CycleDialog>([](CycleDialog& d) { Type(d, d.edit(), "60", Qt::Key_Escape); });
   w.Command(IDM_CYCLE);
   EXPECT_EQ(w.client().state.cycleText.view(), "0.3");
-  EXPECT_EQ(w.client().state.cycleSelected, 1) << "set before the dialog opened";
+  w.Command(IDC_READ_BUTTON);
+  EXPECT_EQ(w.timer.periods, (std::vector<unsigned>{300, 300})) << "Cancel keeps the cycle";
+}
+
+TEST(CycleDialog, RefusesATextThatIsNoCycleAndStaysOpen) {
+  TestWindow w;
+  w.ShowActive();
+  const char* const refused[] = {"", "fast", "0", "0.05", "-1", "86401", "2,5", "1e30", "nan"};
+  bool stayedOpen = true;
+  WhenShown<CycleDialog>([&](CycleDialog& d) {
+    for (const char* text : refused) {
+      d.edit()->setText(text);
+      QTest::keyClick(&d, Qt::Key_Return);
+      stayedOpen = stayedOpen && d.isVisible();
+    }
+    d.edit()->setText("86400");
+    QTest::keyClick(&d, Qt::Key_Return);
+  });
+  w.Command(IDM_CYCLE);
+  EXPECT_TRUE(stayedOpen);
+  EXPECT_EQ(w.client().state.cycleText.view(), "86400");
+  ASSERT_EQ(w.messages.shown.size(), std::size(refused));
+  EXPECT_EQ(w.messages.shown[0].text,
+            "Error: the cycle duration must be a number of seconds from 0.1 to 86400,\nwritten "
+            "with a decimal point, for example 0.5, 1 or 60.");
+  EXPECT_EQ(w.messages.shown[0].caption, "Select cycle duration");
+
+  // Cancel before any cycle was chosen keeps the default of 5 s.
+  TestWindow fresh;
+  fresh.ShowActive();
+  WhenShown<CycleDialog>([](CycleDialog& d) { Type(d, d.edit(), "0", Qt::Key_Escape); });
+  fresh.Command(IDM_CYCLE);
+  fresh.client().state.itemsAdded = 2;
+  fresh.Command(IDC_READ_BUTTON);
+  EXPECT_EQ(fresh.timer.periods, std::vector<unsigned>{5000});
+  EXPECT_EQ(fresh.Lines(IDC_CYCLE_BOX), std::vector<std::string>{"   5.0"});
 }
 
 TEST(CycleDialog, CancelButtonAndCapacity) {
@@ -57,7 +91,7 @@ TEST(CycleDialog, CancelButtonAndCapacity) {
   w.Command(IDM_CYCLE);
   EXPECT_EQ(w.client().state.cycleText.view(), "");
 
-  const std::string longText(200, '7');
+  const std::string longText = "1." + std::string(198, '0');
   WhenShown<CycleDialog>([&](CycleDialog& d) {
     d.edit()->setText(QString::fromStdString(longText));
     QTest::mouseClick(d.findChildren<QPushButton*>()[0], Qt::LeftButton);  // OK

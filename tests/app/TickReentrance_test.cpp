@@ -16,6 +16,7 @@ using namespace res;
 using testing::ActingMessageBox;
 using testing::Fault;
 using testing::Plant;
+using testing::ReadFile;
 using testing::TestWindow;
 using Lines = std::vector<std::string>;
 
@@ -101,6 +102,25 @@ TEST(RemoteConnect, AServerNameAloneConnectsOnThisComputer) {
   w.Command(IDM_CONNECT);
   EXPECT_EQ(w.client().state.connected, 1);
   EXPECT_EQ(activator.hosts, (Lines{"", "plant-pc7:4135"}));
+
+  // After a Disconnect the boxes still show both names: Enter in the server
+  // box alone takes both again. An emptied computer box means this computer.
+  const std::string logBefore = ReadFile(w.dir.File("Logfile.txt"));
+  w.Command(IDM_DISCONNECT);
+  w.Command(IDC_REMOTE_SERVER, EN_MAXTEXT);
+  w.Command(IDM_CONNECT);
+  w.Command(IDM_DISCONNECT);
+  w->editBox(IDC_REMOTE_COMPUTER)->setText("  ");
+  w.Command(IDC_REMOTE_SERVER, EN_MAXTEXT);
+  w.Command(IDM_CONNECT);
+  EXPECT_EQ(w.client().state.connected, 1);
+  EXPECT_EQ(activator.hosts, (Lines{"", "plant-pc7:4135", "plant-pc7:4135", ""}));
+  const std::string log = ReadFile(w.dir.File("Logfile.txt")).substr(logBefore.size());
+  EXPECT_NE(log.find("Remote computer: plant-pc7:4135\nRemote Server: Tagwell.Simulation.1\n"),
+            std::string::npos);
+  EXPECT_NE(log.find("Remote computer: none given, the server is looked for on this computer\n"
+                     "Remote Server: Tagwell.Simulation.1\n"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "platform/com/Text.h"
 #include "platform/com/Variant.h"
 #include "tests/db/DbFixture.h"
+#include "tests/support/CommaLocale.h"
 #include "tests/support/FakeUi.h"
 #include "tests/support/TempDir.h"
 
@@ -135,9 +136,11 @@ const ValueCase kValueCases[] = {
      "0.30000000000000004"},
     {"whole double", 5, [](CurrentReading& r) { r.doubleValue = 1500; }, "double", "1500"},
     {"unknown type", 9, [](CurrentReading& r) { r.doubleValue = 2.5; }, "double", "2.5"},
+    {"fraction", 5, [](CurrentReading& r) { r.doubleValue = 53.50292; }, "double", "53.50292"},
 };
 
 TEST_P(WriteDatabaseTest, EachValueTypeStoresItsTypeWordAndValueText) {
+  testing::ScopedCommaLocale desktop;  // Qt takes the desktop's locale; the texts must not
   for (const ValueCase& c : kValueCases) {
     SetReading(client(), c.name, c.valueType);
     c.set(client().reading);
@@ -219,20 +222,32 @@ TEST_P(WriteDatabaseTest, TheLockIsReleasedWhileTheWarningBoxIsUp) {
   EXPECT_TRUE(probe.couldWrite);
 }
 
-TEST_P(WriteDatabaseTest, DatabasesThatCannotBeOpenedAreSkippedSilently) {
+// An outage is one log entry however many rows it costs, and its end one
+// line; a file that cannot be opened is an outage like any other.
+TEST_P(WriteDatabaseTest, EachOutageIsLoggedOnceAndItsEndOnce) {
   const std::string missing = dir_.File("missing.db");
   const std::string notes = dir_.File("notes.txt");
   testing::WriteFile(notes, std::string(4096, 'n'));
   for (const std::string& path : {missing, notes, dir_.path()}) {
     client().state.databasePath = path;
-    SetString("");  // not even an empty string is reported when nothing opens
     for (int i = 0; i < 3; ++i) EXPECT_EQ(WriteDatabase(client()), 0);
+    client().state.databasePath = path_;
+    EXPECT_EQ(WriteDatabase(client()), 0);
   }
   EXPECT_FALSE(FileExists(missing));
   EXPECT_EQ(ReadFile(notes), std::string(4096, 'n'));
-  EXPECT_FALSE(FileExists(dir_.File("Logfile.txt")));
   EXPECT_THAT(Boxes(), IsEmpty());
-  EXPECT_EQ(client().dbWriter.connectionString, "Provider=SQLite;Data Source=" + dir_.path());
+  EXPECT_EQ(SqlPeek(path_).Scalar("SELECT count(*) FROM OPCvalues"), "3");
+  const std::string log = Log();
+  const auto count = [&](const std::string& text) {
+    int n = 0;
+    for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  };
+  EXPECT_EQ(count("*** WriteDatabase error:"), 3);
+  EXPECT_EQ(count("WriteDatabase: rows are stored again in " + path_ + "\n"), 3);
+  EXPECT_THAT(log, HasSubstr("Description = unable to open database file\n"));
+  EXPECT_THAT(log, HasSubstr("Description = file is not a database\n"));
 }
 
 TEST_P(WriteDatabaseTest, AFailureAfterOpeningIsLoggedAndRecordingGoesOn) {
@@ -242,12 +257,50 @@ TEST_P(WriteDatabaseTest, AFailureAfterOpeningIsLoggedAndRecordingGoesOn) {
   const std::string entry =
       "*** WriteDatabase error:Error:\nCode = 80040201\nCode meaning = Unable to execute "
       "statement\nSource = QSQLITE\nDescription = table OPCvalues has no column named Quality\n";
-  EXPECT_EQ(Log(), entry + entry);
+  EXPECT_EQ(Log(), entry);
   EXPECT_THAT(Boxes(), IsEmpty());
   EXPECT_EQ(SqlPeek(path_).Scalar("SELECT count(*) FROM OPCvalues"), "0");
 
   ASSERT_TRUE(SqlPeek(path_).Exec("ALTER TABLE OPCvalues ADD COLUMN Quality TEXT"));
-  EXPECT_THAT(WriteRows(1), ElementsAre("1"));
+  EXPECT_THAT(WriteRows(2), ElementsAre("1", "2"));
+  EXPECT_EQ(Log(), entry + "WriteDatabase: rows are stored again in " + path_ + "\n");
+}
+
+TEST(CheckRecordingDatabase, TakesOnlyAnExistingDatabaseWithTheTableAndItsColumns) {
+  testing::QtWarnings warnings;
+  testing::TempDir dir;
+  const std::string good = dir.File("plant.db");
+  ASSERT_TRUE(MakeOpcValuesDatabase(good));
+  testing::WriteFile(dir.File("notes.txt"), "Pump 3 was serviced.\n");
+  testing::WriteFile(dir.File("empty.db"), "");
+  ASSERT_TRUE(MakeOpcValuesDatabase(dir.File("no-table.db")));
+  ASSERT_TRUE(SqlPeek(dir.File("no-table.db")).Exec("ALTER TABLE OPCvalues RENAME TO Old"));
+  ASSERT_TRUE(MakeOpcValuesDatabase(dir.File("no-column.db")));
+  ASSERT_TRUE(SqlPeek(dir.File("no-column.db")).Exec("ALTER TABLE OPCvalues DROP COLUMN Quality"));
+  ASSERT_TRUE(SqlPeek(dir.File("no-column.db")).Exec("ALTER TABLE OPCvalues DROP COLUMN Day"));
+  struct Case {
+    std::string path;
+    const char* reason;  // "" when the file is taken
+  };
+  const Case cases[] = {
+      {good, ""},
+      {dir.File("missing.db"), "the file does not exist."},
+      {dir.path(), "it is a folder, not a database file."},
+      {dir.File("notes.txt"),
+       "it cannot be opened as a database for reading and writing (file is not a database)."},
+      {dir.File("empty.db"), "it has no table OPCvalues."},
+      {dir.File("no-table.db"), "it has no table OPCvalues."},
+      {dir.File("no-column.db"), "its table OPCvalues has no column Day, Quality."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    std::string reason;
+    EXPECT_EQ(CheckRecordingDatabase(c.path, &reason), *c.reason == '\0');
+    EXPECT_EQ(reason, c.reason);
+  }
+  EXPECT_FALSE(FileExists(dir.File("missing.db"))) << "never created";
+  EXPECT_EQ(ReadFile(dir.File("empty.db")), "");
+  EXPECT_THAT(warnings.messages(), IsEmpty());
 }
 
 TEST_P(WriteDatabaseTest, AnEmptyFileIsADatabaseWithoutTheTable) {

@@ -104,11 +104,11 @@ TEST(ItemTable, ResetClearsCountersFlagsAndBrowseListsButKeepsRowsAndTexts) {
   ResetClientState(c);
 
   for (int v :
-       {s.itemsAdded, s.currentRow, s.lastRowIndex, s.currentItem, s.selectedRow,
-        s.displayedItemCount, s.connected, s.remoteMode, s.readingStarted, s.databaseWriting,
+       {s.itemsAdded, s.currentRow, s.lastRowIndex, s.currentItem, s.displayedItemCount, s.connected, s.remoteMode, s.readingStarted, s.databaseWriting,
         s.monitorEnabled, s.isActive, s.monitorValueRead, s.monitorValueNext, s.monitorError,
         s.monitorItemPresent, s.cycleSelected, s.clientsNumber})
     EXPECT_EQ(v, 0);
+  EXPECT_EQ(s.selectedRow, -1);  // the emptied columns have no selection
   EXPECT_EQ(c.browse.browseItemCount, 0);
   EXPECT_EQ(c.browse.browseGroupCount, 0);
   EXPECT_TRUE(c.browse.browseItemNames.empty());

@@ -2,6 +2,7 @@
 // failed reads, and which readings are recorded.
 
 #include "tests/opc/OpsFixture.h"
+#include "tests/support/CommaLocale.h"
 
 namespace tagwell::testing {
 namespace {
@@ -45,6 +46,7 @@ TEST_F(ReadingTest, QualityTextsWithoutLimitBitsAndByMajorQuality) {
 }
 
 TEST_F(ReadingTest, ValueTextFollowsTheCanonicalTypeAndRecordsItsKind) {
+  ScopedCommaLocale desktop;  // a decimal comma on the desktop changes nothing
   Connect();
   client.state.databaseWriting = 1;
   struct Case {

@@ -2,6 +2,7 @@
 // refusals, the not-connected path and the heartbeat.
 
 #include "tests/opc/OpsFixture.h"
+#include "tests/support/CommaLocale.h"
 
 namespace tagwell::testing {
 namespace {
@@ -9,6 +10,7 @@ namespace {
 class WritingTest : public OpsTest {};
 
 TEST_F(WritingTest, TypedTextIsConvertedToTheItemsType) {
+  ScopedCommaLocale desktop;  // a decimal comma on the desktop changes nothing
   Connect();
   struct Case {
     const char* item;
@@ -17,11 +19,10 @@ TEST_F(WritingTest, TypedTextIsConvertedToTheItemsType) {
   };
   const Case cases[] = {
       {"Diagnostics.Values.NegativeShort", "12.7", [](auto& v) { return v.iVal == 12; }},
-      {"Diagnostics.Values.NegativeShort", "abc", [](auto& v) { return v.iVal == 0; }},
-      {"Diagnostics.Values.Long", " -7xyz", [](auto& v) { return v.lVal == -7; }},
+      {"Diagnostics.Values.Long", " -7 ", [](auto& v) { return v.lVal == -7; }},
       {"Diagnostics.Values.HalfFloat", "0.25", [](auto& v) { return v.fltVal == 0.25f; }},
       {"Diagnostics.Values.Double", "1e3", [](auto& v) { return v.dblVal == 1000.0; }},
-      {"Diagnostics.Values.Flag", "1", [](auto& v) { return v.boolVal != 0; }},
+      {"Diagnostics.Values.Flag", "1", [](auto& v) { return v.boolVal == com::VARIANT_TRUE; }},
       {"Diagnostics.Values.Word", "65535", [](auto& v) { return v.uiVal == 65535; }},
       {"Diagnostics.Values.Text", "h\xC3\xA9llo w\xC3\xB6rld",
        [](auto& v) { return WideText(v.bstrVal) == "h\xC3\xA9llo w\xC3\xB6rld"; }},
@@ -36,34 +37,70 @@ TEST_F(WritingTest, TypedTextIsConvertedToTheItemsType) {
   EXPECT_TRUE(window.messages.shown.empty());
 }
 
-// What is sent, before the server makes it its own (it stores booleans as
-// VARIANT_TRUE, for instance).
-TEST(WriteValueFromText, SendsTheLeadingNumberInTheItemsMember) {
+// What is sent, before the server makes it its own. A text that is not a
+// number of the item's type, or does not fit it, sends nothing.
+TEST(WriteValueFromText, SendsTheTypedValueOrRefusesIt) {
+  constexpr auto kRefused = WriteConversion::Refused;
   struct Case {
     VARTYPE vt;
     const char* text;
-    std::function<bool(const com::VARIANT&)> sent;
+    double sent;  // as the item's member reads, when converted
+    WriteConversion result = WriteConversion::Converted;
   };
   const Case cases[] = {
-      {com::VT_BOOL, "1", [](auto& v) { return v.boolVal == 1; }},  // not VARIANT_TRUE
-      {com::VT_BOOL, "-1", [](auto& v) { return v.boolVal == -1; }},
-      {com::VT_I2, "70000", [](auto& v) { return v.iVal == 4464; }},  // cut to 16 bits
-      {com::VT_I4, "99999999999", [](auto& v) { return v.lVal == INT32_MAX; }},
-      {com::VT_UI4, "3000000000", [](auto& v) { return v.ulVal == 3000000000u; }},
-      {com::VT_UI2, "65535", [](auto& v) { return v.uiVal == 65535; }},
-      {com::VT_R8, "2,5", [](auto& v) { return v.dblVal == 2.0; }},
-      {com::VT_R4, "", [](auto& v) { return v.fltVal == 0.0f; }},
+      {com::VT_I2, "-32768", -32768},
+      {com::VT_I2, " 32767 ", 32767},
+      {com::VT_I2, "12.7", 12},  // a fraction is cut off
+      {com::VT_I2, "-0.9", 0},
+      {com::VT_I2, "32768", 0, kRefused},
+      {com::VT_I2, "70000", 0, kRefused},  // once sent as 4464
+      {com::VT_I2, "40000", 0, kRefused},  // once sent as -25536
+      {com::VT_I2, "abc", 0, kRefused},    // once sent as 0
+      {com::VT_I2, "1e3", 0, kRefused},
+      {com::VT_I2, "", 0, kRefused},
+      {com::VT_UI2, "65535", 65535},
+      {com::VT_UI2, "70000", 0, kRefused},
+      {com::VT_UI2, "-1", 0, kRefused},
+      {com::VT_I4, "2147483647", INT32_MAX},
+      {com::VT_I4, "2147483648", 0, kRefused},
+      {com::VT_UI4, "4294967295", 4294967295.0},
+      {com::VT_UI4, "4294967296", 0, kRefused},
+      {com::VT_UI4, "-1", 0, kRefused},  // once sent as 4294967295
+      {com::VT_R8, "2.5", 2.5},
+      {com::VT_R8, "1.7e308", 1.7e308},
+      {com::VT_R8, "1e309", 0, kRefused},
+      {com::VT_R8, "2,5", 0, kRefused},  // once sent as 2.0
+      {com::VT_R8, "nan", 0, kRefused},
+      {com::VT_R4, "0.25", 0.25},
+      {com::VT_R4, "-3.4e38", -3.4e38f},
+      {com::VT_R4, "3.5e38", 0, kRefused},
+      {com::VT_BOOL, "1", com::VARIANT_TRUE},  // once sent as 1
+      {com::VT_BOOL, "true", com::VARIANT_TRUE},
+      {com::VT_BOOL, " TRUE ", com::VARIANT_TRUE},
+      {com::VT_BOOL, "0", com::VARIANT_FALSE},
+      {com::VT_BOOL, "yes", 0, kRefused},
+      {com::VT_BOOL, "", 0, kRefused},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
+    SCOPED_TRACE(std::string(CanonicalTypeText(c.vt)) + " <- \"" + c.text + "\"");
     com::Variant value;
-    ASSERT_TRUE(WriteValueFromText(c.text, c.vt, value.get()));
+    ASSERT_EQ(WriteValueFromText(c.text, c.vt, value.get()), c.result);
+    if (c.result != WriteConversion::Converted) {
+      EXPECT_EQ(value->vt, com::VT_EMPTY);
+      continue;
+    }
     EXPECT_EQ(value->vt, c.vt);
-    EXPECT_TRUE(c.sent(*value.get()));
+    com::Variant number;
+    ASSERT_TRUE(com::SUCCEEDED(com::VariantChangeType(number.get(), value.get(), 0, com::VT_R8)));
+    EXPECT_EQ(c.vt == com::VT_BOOL ? value->boolVal : number->dblVal, c.sent);
   }
+  com::Variant text;
+  EXPECT_EQ(WriteValueFromText("", com::VT_BSTR, text.get()), WriteConversion::Converted);
+  EXPECT_EQ(WideText(text->bstrVal), "");  // strings are sent as typed, the empty one too
   com::Variant untouched;
-  EXPECT_FALSE(WriteValueFromText("1", com::VT_ARRAY | com::VT_R8, untouched.get()));
-  EXPECT_FALSE(WriteValueFromText("1", com::VT_EMPTY, untouched.get()));
+  EXPECT_EQ(WriteValueFromText("1", com::VT_ARRAY | com::VT_R8, untouched.get()),
+            WriteConversion::NoConversion);
+  EXPECT_EQ(WriteValueFromText("1", com::VT_EMPTY, untouched.get()), WriteConversion::NoConversion);
   EXPECT_EQ(untouched->vt, com::VT_EMPTY);
 }
 
@@ -77,6 +114,7 @@ TEST_F(WritingTest, WritesThatCannotOrMayNotBeMadeAreRefused) {
   s.isActive = 1;
   EXPECT_EQ(Write(1, "1"), 1);
   EXPECT_EQ(Write(2, "5"), 1);
+  EXPECT_EQ(Write(3, "2,5"), 1);
   s.isActive = 0;  // STAND BY while the heartbeat item is present
   EXPECT_EQ(Write(3, "7"), 1);
   EXPECT_EQ(Write(-1, "7"), 1);
@@ -86,11 +124,29 @@ TEST_F(WritingTest, WritesThatCannotOrMayNotBeMadeAreRefused) {
                    "VT_FLOAT_ARRAY has no conversion.",
                    "Error writing data of item Diagnostics.Values.LargeUnsigned!\nProbaly "
                    "read-only.",
+                   "Error: \"2,5\" cannot be written to item Diagnostics.Values.Double:\nthe "
+                   "item takes a number from -1.797693e+308 to 1.797693e+308, with a decimal "
+                   "point.\nNothing was written.",
                    "Error: only \"active\" client can write in the item!",
                    "Error: item is not selected in column \"Item Name\".",
                    "Error: item is not selected in column \"Item Name\"."}));
-  EXPECT_EQ(Captions(),
-            (Lines{"Write Item", "ReadGroup function", "Write Item", "Write Item", "Write Item"}));
+  EXPECT_EQ(Captions(), (Lines{"Write Item", "ReadGroup function", "Write Item", "Write Item",
+                               "Write Item", "Write Item"}));
+  EXPECT_EQ(ServerValue("Diagnostics.Values.Double")->dblVal, 2.5);
+}
+
+// The table keeps the rows of the previous session after a Disconnect; the
+// emptied Item name column has no row to write to.
+TEST_F(WritingTest, WriteAfterReconnectionWithoutRowsIsRefused) {
+  Connect();
+  AddCanonical("Diagnostics.Values.Double");
+  Disconnect();
+  Connect();
+  ClientState& s = client.state;
+  EXPECT_EQ(Write(s.selectedRow, "7"), 1);
+  EXPECT_EQ(Write(0, "7"), 1);
+  EXPECT_EQ(window.messages.Texts(),
+            (Lines(2, "Error: item is not selected in column \"Item Name\".")));
   EXPECT_EQ(ServerValue("Diagnostics.Values.Double")->dblVal, 2.5);
 }
 

@@ -7,6 +7,7 @@
 
 #include "platform/com/Memory.h"
 #include "platform/com/Variant.h"
+#include "tests/support/CommaLocale.h"
 
 namespace com {
 namespace {
@@ -190,13 +191,12 @@ TEST(VariantChangeType, NumbersToText) {
 }
 
 TEST(VariantChangeType, TextIgnoresTheProcessLocale) {
-  std::string saved = std::setlocale(LC_ALL, nullptr);
-  if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "no German locale here";
+  tagwell::testing::ScopedCommaLocale comma;
+  TAGWELL_REQUIRE_COMMA_LOCALE(comma);
   EXPECT_EQ(Text(Make(1.5)), u"1.5");
   Variant out;
   EXPECT_EQ(Change(Make(u"2.25"), VT_R8, &out), S_OK);
   EXPECT_EQ(out->dblVal, 2.25);
-  std::setlocale(LC_ALL, saved.c_str());
 }
 
 TEST(VariantChangeType, BooleansBothWays) {
