@@ -286,7 +286,10 @@ void Commands::SelectCycle() {
 void Commands::LoadConfigurationFile() {
   if (RefuseWhileLost("Load Configuration File")) return;
   std::string path = shell_.ChooseFile(FileKind::ItemList);
-  if (!path.empty()) LoadXMLFile(client_, path.c_str());
+  if (!path.empty()) {
+    RecordingBatch batch(client_);
+    LoadXMLFile(client_, path.c_str());
+  }
   EnableRemoveWhenItemsAdded();
 }
 

@@ -113,6 +113,8 @@ void ReadCycle::Tick() {
   if (ticking_) return;
   FlagGuard guard(ticking_);
   TickMessageBoxes boxes(client_);
+  // The readings of the tick are stored together when it ends.
+  RecordingBatch batch(client_);
   ClientState& s = client_.state;
   if (s.connected == 0) return;
   if (s.serverLost == 1) {

@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
   options.quitOnExit = true;
   tagwell::MainWindow window(options);
   window.client().writeDatabase = &tagwell::WriteDatabase;
+  window.client().flushDatabase = &tagwell::FlushDatabase;
   window.show();
   return QApplication::exec();
 }

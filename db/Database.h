@@ -9,11 +9,19 @@
 namespace tagwell {
 
 // Appends CurrentReading as one row of OPCvalues in the database at
-// databasePath. 1 when an empty string value was refused, 0 otherwise. A
-// database that cannot be opened, or a row that cannot be stored, is one
+// databasePath, or, while dbWriter.batching, keeps it for FlushDatabase. 1
+// when an empty string value was refused, 0 otherwise. A database that
+// cannot be opened, or a row that cannot be stored, is one
 // "*** WriteDatabase error:" entry in the log per outage (not per row); the
-// first row stored after an outage logs that rows are stored again.
+// first rows stored after an outage log that rows are stored again.
 int WriteDatabase(Client& client);
+
+// Stores the kept readings (dbWriter.batch) in one transaction, the
+// database opened once: the rows, their numbers and contents are those that
+// WriteDatabase would have stored one by one. A row that cannot be stored
+// is dropped alone; a lock held elsewhere past the busy timeout (one wait)
+// drops them all, with one log entry per outage.
+void FlushDatabase(Client& client);
 
 // Whether the file at path can take the rows of WriteDatabase: an existing
 // SQLite database (opened for reading and writing, never created) whose

@@ -1,5 +1,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
+#include <optional>
+#include <vector>
 
 #include "db/AdoDatabase.h"
 #include "db/ConnectionString.h"
@@ -37,40 +39,50 @@ QString FromAnsi(const char* text) {
   return text ? QString::fromStdU16String(com::Utf8ToUtf16(text)) : QString();
 }
 
-// One pending row of OPCvalues on an open connection. The write lock is
-// taken when the row is begun (so the count stays exact while it is
-// pending), waiting at most the connection's busy timeout; the row is
-// dropped unless Store succeeds.
-class PendingRow final {
+// One transaction of rows on an open connection. The write lock is taken
+// when it begins (so the count stays exact while rows are added), waiting at
+// most the connection's busy timeout. Each row is stored under a savepoint:
+// a row that fails is dropped alone and the next row takes its number, as
+// it would have one reading later. Nothing is kept unless Commit succeeds.
+class RowTransaction final {
  public:
-  explicit PendingRow(ado::Connection& connection)
+  explicit RowTransaction(ado::Connection& connection)
       : connection_(connection), db_(connection.Database()) {}
-  ~PendingRow() { Drop(); }
-  PendingRow(const PendingRow&) = delete;
-  PendingRow& operator=(const PendingRow&) = delete;
+  ~RowTransaction() { Drop(); }
+  RowTransaction(const RowTransaction&) = delete;
+  RowTransaction& operator=(const RowTransaction&) = delete;
 
-  // Takes the write lock and reads the row count including the new row.
-  bool Begin(qlonglong* number) {
+  // Takes the write lock and reads the row count.
+  bool Begin(qlonglong* rows) {
     if (!Run("BEGIN IMMEDIATE")) return false;
     begun_ = true;
-    qlonglong rows = 0;
-    if (!CountRows(&rows)) return false;
-    *number = rows + 1;
-    return true;
+    return CountRows(rows);
   }
 
   bool Store(const QVariantList& values) {
-    QSqlQuery insert(db_);
-    if (!insert.prepare(kInsert)) return Failed(insert);
-    for (const QVariant& value : values) insert.addBindValue(value);
-    if (!insert.exec()) return Failed(insert);
+    if (!insert_) {
+      insert_.emplace(db_);
+      if (!insert_->prepare(kInsert)) return Failed(*insert_);
+    }
+    if (!Run("SAVEPOINT reading")) return false;
+    for (int i = 0; i < values.size(); ++i) insert_->bindValue(i, values[i]);
+    if (insert_->exec()) return Run("RELEASE reading");
+    Failed(*insert_);
+    QSqlQuery(db_).exec("ROLLBACK TO reading");
+    QSqlQuery(db_).exec("RELEASE reading");
+    return false;
+  }
+
+  bool Commit() {
+    insert_.reset();
     if (!Run("COMMIT")) return false;
     begun_ = false;
     return true;
   }
 
-  // Gives the row up and releases the lock.
+  // Gives the rows up and releases the lock.
   void Drop() {
+    insert_.reset();
     if (begun_) QSqlQuery(db_).exec("ROLLBACK");  // keeps the error that led here
     begun_ = false;
   }
@@ -110,22 +122,39 @@ class PendingRow final {
 
   ado::Connection& connection_;
   QSqlDatabase db_;
+  std::optional<QSqlQuery> insert_;
   bool begun_ = false;
 };
 
-QVariantList RowValues(const CurrentReading& r, qlonglong number) {
+PendingRow RowOf(const CurrentReading& r) {
+  PendingRow row;
+  row.name = r.itemName ? r.itemName : "";
+  const char* type = ReadingTypeWord(r);
+  row.type = type ? type : "";
+  row.value = ReadingValueText(r);
+  row.quality = r.qualityText ? r.qualityText : "";
+  row.hour = r.hour;
+  row.minute = r.minute;
+  row.second = r.second;
+  row.day = r.day;
+  row.month = r.month;
+  row.year = r.year;
+  return row;
+}
+
+QVariantList RowValues(const PendingRow& row, qlonglong number) {
   auto word = [](com::WORD w) { return QVariant(static_cast<int>(static_cast<std::int16_t>(w))); };
   return {QVariant(static_cast<int>(static_cast<std::int16_t>(number))),
-          FromAnsi(r.itemName),
-          FromAnsi(ReadingTypeWord(r)),
-          word(r.hour),
-          word(r.minute),
-          word(r.second),
-          word(r.day),
-          word(r.month),
-          word(r.year),
-          QString::fromStdString(ReadingValueText(r)),
-          FromAnsi(r.qualityText)};
+          FromAnsi(row.name.c_str()),
+          FromAnsi(row.type.c_str()),
+          word(row.hour),
+          word(row.minute),
+          word(row.second),
+          word(row.day),
+          word(row.month),
+          word(row.year),
+          QString::fromStdString(row.value),
+          FromAnsi(row.quality.c_str())};
 }
 
 bool IsEmptyString(const CurrentReading& r) {
@@ -148,56 +177,75 @@ void ReportOutage(Client& client, std::string_view errorText) {
   LogWriteDatabaseError(client, errorText);
 }
 
-// Appends the reading on an open connection. A store failure drops the row
-// and is reported as an outage; recording goes on with the next reading.
-int AppendReading(Client& client, ado::Connection& connection) {
-  qlonglong number = 0;
-  bool refused = false;
-  bool stored = false;
-  {
-    PendingRow row(connection);
-    if (row.Begin(&number)) {
-      refused = IsEmptyString(client.reading);
-      // The lock is released before the warning box, which waits for the
-      // operator while other writers may need the database.
-      if (refused)
-        row.Drop();
-      else
-        stored = row.Store(RowValues(client.reading, number));
-    }
+void ReportStoreFailure(Client& client, ado::Connection& connection) {
+  ErrorText text;
+  FormatComError(connection.LastError(), text);
+  ReportOutage(client, text.view());
+}
+
+// Appends rows in one transaction on an open connection. A row that cannot
+// be stored is dropped alone; a transaction that cannot begin or commit
+// drops them all (another program holding the write lock past the busy
+// timeout costs one wait). Either is reported as an outage.
+void AppendRows(Client& client, ado::Connection& connection, const std::vector<PendingRow>& rows) {
+  RowTransaction transaction(connection);
+  qlonglong count = 0;
+  if (!transaction.Begin(&count)) {
+    ReportStoreFailure(client, connection);
+    return;
   }
-  if (refused) return RefuseEmptyString(client);
-  if (!stored) {
-    ErrorText text;
-    FormatComError(connection.LastError(), text);
-    ReportOutage(client, text.view());
+  bool allStored = true;
+  for (const PendingRow& row : rows) {
+    if (transaction.Store(RowValues(row, count + 1)))
+      ++count;
+    else
+      allStored = false;
+  }
+  if (!transaction.Commit()) allStored = false;
+  if (!allStored) {
+    ReportStoreFailure(client, connection);
   } else if (client.dbWriter.outage) {
     client.dbWriter.outage = false;
     LogWriteDatabaseRestored(client);
   }
-  return 0;
 }
 
-}  // namespace
-
-int WriteDatabase(Client& client) {
+// Opens the database at databasePath once for rows. Recording stays on when
+// it cannot be opened (the file removed, say): the next rows try again.
+void StoreRows(Client& client, const std::vector<PendingRow>& rows) {
+  if (rows.empty()) return;
   const com::HRESULT hrInit = com::CoInitialize(nullptr);
   client.dbWriter.connectionString =
       kConnectionPrefix + ConnectionStringValue(client.state.databasePath.view());
-  int result = 0;
   {
     AdoDatabase databaseInstance;
-    // Recording stays on when the database cannot be opened (the file
-    // removed, say): the next reading tries again.
     if (databaseInstance.Open(client.dbWriter.connectionString, "", "")) {
-      result = AppendReading(client, *databaseInstance.ptrConnection);
+      AppendRows(client, *databaseInstance.ptrConnection, rows);
       databaseInstance.Close();
     } else {
       ReportOutage(client, databaseInstance.errorText.view());
     }
   }
   if (com::SUCCEEDED(hrInit)) com::CoUninitialize();
-  return result;
+}
+
+}  // namespace
+
+int WriteDatabase(Client& client) {
+  if (IsEmptyString(client.reading)) return RefuseEmptyString(client);
+  PendingRow row = RowOf(client.reading);
+  if (client.dbWriter.batching) {
+    client.dbWriter.batch.push_back(std::move(row));
+    return 0;
+  }
+  StoreRows(client, {row});
+  return 0;
+}
+
+void FlushDatabase(Client& client) {
+  std::vector<PendingRow> rows;
+  rows.swap(client.dbWriter.batch);
+  StoreRows(client, rows);
 }
 
 }  // namespace tagwell

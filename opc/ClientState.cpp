@@ -21,6 +21,20 @@ std::string Client::FilePath(const char* name) const {
   return folder + "/" + name;
 }
 
+RecordingBatch::RecordingBatch(Client& client)
+    : client_(client), outer_(!client.dbWriter.batching) {
+  client_.dbWriter.batching = true;
+}
+
+RecordingBatch::~RecordingBatch() {
+  if (!outer_) return;
+  client_.dbWriter.batching = false;
+  if (client_.flushDatabase)
+    client_.flushDatabase(client_);
+  else
+    client_.dbWriter.batch.clear();
+}
+
 void SetOneLineBox(ui::ListBox& box, std::string_view text) {
   box.InsertString(0, text);
   box.DeleteString(1);

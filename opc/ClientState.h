@@ -165,8 +165,19 @@ struct BrowseLists {
   int browseGroupCount = 0;
 };
 
+// One reading waiting for the end of its tick, as the columns of its row
+// (the running number is given when it is stored).
+struct PendingRow {
+  std::string name, type, value, quality;
+  com::WORD hour = 0, minute = 0, second = 0, day = 0, month = 0, year = 0;
+};
+
 // State the database writer keeps between calls.
 struct DatabaseWriterState {
+  // While a tick (or an item list) is being read, readings wait here and
+  // are stored together at its end, in one transaction.
+  bool batching = false;
+  std::vector<PendingRow> batch;
   int emptyStringWarnings = 0;
   std::string connectionString;
   // A write failed and no row has been stored since: the failure was logged
@@ -206,6 +217,9 @@ class Client {
   // readers call it). The desktop client installs db's WriteDatabase; null
   // records nothing.
   int (*writeDatabase)(Client& client) = nullptr;
+  // Stores the readings a tick collected (dbWriter.batch) as one
+  // transaction. Installed with writeDatabase; null drops them.
+  void (*flushDatabase)(Client& client) = nullptr;
   // Walks the server's address space; the connect sequences call it after
   // the server status and before the group is created. The address-space
   // walk lives above this layer, so the desktop client installs browse's
@@ -219,6 +233,21 @@ class Client {
   DatabaseWriterState dbWriter;
   WindowPorts ui;
   std::string folder;
+};
+
+// Collects the readings recorded while it lives (a tick, an item list) and
+// has flushDatabase store them at its end, in one transaction. A batch
+// inside another one joins it.
+class RecordingBatch final {
+ public:
+  explicit RecordingBatch(Client& client);
+  ~RecordingBatch();
+  RecordingBatch(const RecordingBatch&) = delete;
+  RecordingBatch& operator=(const RecordingBatch&) = delete;
+
+ private:
+  Client& client_;
+  bool outer_;
 };
 
 // Convenience: the one-line box rewrite (insert the text at 0, delete line 1).

@@ -12,6 +12,8 @@ namespace {
 
 constexpr const char* kAddItemCaption = "AddItem function";
 constexpr const char* kMonitorItemName = "OPC.ConnectionMonitor";
+// The item property "Item EU Type".
+constexpr com::DWORD kEuTypeProperty = 7;
 
 // An enumerator that never ends is cut off after this many records; the
 // group holds at most MAX_ITEMS items of this client.
@@ -189,9 +191,44 @@ int AddItem(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE* serverHandle) 
   return 0;
 }
 
+namespace {
+
+// The EU type of the item just added (wszItemName) from the server's item
+// properties: one call, whatever the group holds. False when the server
+// has no item properties, so that the group's attributes are enumerated.
+bool EuTypeFromProperties(Client& client, WORD* euType) {
+  ClientState& s = client.state;
+  if (!s.ptrIOPCItemProperties || !s.wszItemName) return false;
+  com::DWORD propertyId = kEuTypeProperty;
+  com::VARIANT* data = nullptr;
+  HRESULT* errors = nullptr;
+  const HRESULT hr = s.ptrIOPCItemProperties->GetItemProperties(s.wszItemName, 1, &propertyId,
+                                                                &data, &errors);
+  if (hr == com::E_NOTIMPL) return false;
+  *euType = 0;
+  if (com::SUCCEEDED(hr) && data && !(errors && com::FAILED(errors[0]))) {
+    com::Variant number;
+    if (com::SUCCEEDED(com::VariantChangeType(number.get(), &data[0], 0, com::VT_I4)))
+      *euType = static_cast<WORD>(number->lVal & 0xFFFF);
+  }
+  if (data && com::SUCCEEDED(hr)) com::VariantClear(&data[0]);
+  FreeServerMemory(client, data);
+  FreeServerMemory(client, errors);
+  MarkServerLost(client, hr);
+  return true;
+}
+
+}  // namespace
+
 void ReadItemAttributes(Client& client, com::IOPCItemMgt* itemMgt) {
   ClientState& s = client.state;
   s.lastEUType = 0;
+  WORD euType = 0;
+  if (EuTypeFromProperties(client, &euType)) {
+    s.lastEUType = euType;
+    if (IsRow(s.currentItem)) client.table.rows[s.currentItem].euType = euType;
+    return;
+  }
   com::IUnknown* unknown = nullptr;
   HRESULT hr = itemMgt ? itemMgt->CreateEnumerator(com::IID_IEnumOPCItemAttributes, &unknown)
                        : com::E_POINTER;

@@ -19,8 +19,10 @@ int AddGroup(Client& client, com::IOPCServer* server, com::IOPCItemMgt** itemMgt
 // 0; its row keeps only name and client handle. serverHandle receives the
 // new item's handle, or the refused row's empty handle.
 int AddItem(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE* serverHandle);
-// EU type of the group's last enumerated item into lastEUType and row
-// currentItem; lastEUType is 0 when the group cannot be enumerated.
+// EU type of the item just added (the group's newest) into lastEUType and
+// row currentItem: asked of the server's item properties for that item
+// alone, or, from a server without them, the last record of the group's
+// attribute enumeration. lastEUType is 0 when neither answers.
 void ReadItemAttributes(Client& client, com::IOPCItemMgt* itemMgt);
 // Removes the item of row currentItem from the group (its name goes to
 // szReadItemName for the removal's log line). Removing row 0 ends the

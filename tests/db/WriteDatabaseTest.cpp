@@ -338,6 +338,78 @@ TEST_P(WriteDatabaseTest, ALockHeldByAnotherWriterIsWaitedForThenLogged) {
   EXPECT_THAT(WriteRows(1), ElementsAre("1"));
 }
 
+// A tick's readings kept and stored together give the rows, numbers and
+// contents that storing them one by one gives.
+TEST_P(WriteDatabaseTest, ABatchedTickStoresWhatOneByOneStores) {
+  const std::string single = dir_.File("single.db");
+  ASSERT_TRUE(MakeOpcValuesDatabase(single, GetParam()));
+  struct Reading {
+    const char* name;
+    int valueType;
+  };
+  const Reading readings[] = {{"OPC.ConnectionMonitor", 3}, {"Boiler.Setpoint", 4},
+                              {"Line1.Running", 1},         {"Line1.BatchName", 6},
+                              {"Boiler.Level", 2},          {"Line1.Flow", 5}};
+  auto writeAll = [&] {
+    for (const Reading& r : readings) {
+      SetReading(client(), r.name, r.valueType);
+      client().reading.doubleValue = 2.5, client().reading.floatValue = 0.1f;
+      client().reading.longValue = -7, client().reading.integerValue = 300;
+      client().reading.booleanValue = 1;
+      if (r.valueType == 6) SetString("Batch 7");
+      EXPECT_EQ(WriteDatabase(client()), 0);
+    }
+  };
+  client().state.databasePath = single;
+  writeAll();
+  client().state.databasePath = path_;
+  for (int tick = 0; tick < 2; ++tick) {
+    RecordingBatch batch(client());
+    client().flushDatabase = &FlushDatabase;
+    writeAll();
+    if (tick == 0) {
+      EXPECT_EQ(SqlPeek(path_).Scalar("SELECT count(*) FROM OPCvalues"), "0");
+    }
+  }
+  const QString all = "SELECT * FROM OPCvalues ORDER BY rowid";
+  auto batched = SqlPeek(path_).Rows(all);
+  ASSERT_EQ(batched.size(), 2 * std::size(readings));
+  auto oneByOne = SqlPeek(single).Rows(all);
+  for (std::size_t i = 0; i < oneByOne.size(); ++i) EXPECT_EQ(batched[i], oneByOne[i]) << i;
+  EXPECT_EQ(batched.back()[0], "12");
+}
+
+// A row that fails in the middle of a tick is dropped alone: the others are
+// stored with the numbers they get one by one, and the tick's failure is
+// one log entry. A lock held elsewhere across a tick costs one wait and
+// drops the tick, with one entry.
+TEST_P(WriteDatabaseTest, AFailingRowOrAHeldLockInATick) {
+  ASSERT_TRUE(SqlPeek(path_).Exec(
+      "CREATE TRIGGER refuse BEFORE INSERT ON OPCvalues WHEN NEW.Name = 'Bad.Item' "
+      "BEGIN SELECT RAISE(ABORT, 'refused'); END"));
+  client().flushDatabase = &FlushDatabase;
+  {
+    RecordingBatch batch(client());
+    for (const char* name : {"A", "Bad.Item", "B"}) {
+      SetReading(client(), name, 5);
+      WriteDatabase(client());
+    }
+  }
+  EXPECT_EQ(SqlPeek(path_).Rows("SELECT Number, Name FROM OPCvalues ORDER BY rowid"),
+            (std::vector<std::vector<std::string>>{{"1", "A"}, {"2", "B"}}));
+  EXPECT_EQ(Log().find("*** WriteDatabase error:"), Log().rfind("*** WriteDatabase error:"));
+  SqlPeek other(path_);
+  ASSERT_TRUE(other.Exec("BEGIN IMMEDIATE"));
+  {
+    RecordingBatch batch(client());
+    for (int i = 0; i < 20; ++i) WriteDatabase(client());
+  }
+  ASSERT_TRUE(other.Exec("COMMIT"));
+  EXPECT_EQ(SqlPeek(path_).Scalar("SELECT count(*) FROM OPCvalues"), "2");
+  EXPECT_EQ(Log().find("*** WriteDatabase error:"), Log().rfind("*** WriteDatabase error:"))
+      << "the outage goes on: still one entry";
+}
+
 TEST_P(WriteDatabaseTest, RecordsAlikeWithAndWithoutAnApplicationObject) {
   EXPECT_THAT(WriteRows(1), ElementsAre("1"));
   int argc = 1;

@@ -114,6 +114,7 @@ class Driver {
     options.quitOnExit = true;
     window_ = std::make_unique<MainWindow>(options);
     window_->client().writeDatabase = &RecordingWriteDatabase;
+    window_->client().flushDatabase = &FlushDatabase;
     window_->show();
     watch_.callOnTimeout([this] { WatchQualities(); });
     watch_.start(20);

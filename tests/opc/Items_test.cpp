@@ -183,7 +183,36 @@ TEST_F(ItemsTest, FullTableRefusesAnotherItem) {
   EXPECT_EQ(s.lastRowIndex, MAX_ITEMS - 1);
 }
 
+// The EU type of a new item comes from the item properties for that item
+// alone, or, from a server without them, from the attribute enumeration;
+// both give what the operator sees. With the properties an addition costs
+// the same server calls however many items the group holds.
+TEST_F(ItemsTest, EuTypeOfTheNewItemAloneWithOrWithoutItemProperties) {
+  for (bool properties : {true, false}) {
+    script->Set(Fault::NoOptionalInterfaces, !properties);
+    Connect(kTestServerProgId);
+    const std::pair<const char*, WORD> cases[] = {
+        {"Boiler.Setpoint", 1}, {"Boiler.Mode", 2}, {"Boiler.BurnerOn", 0}};
+    for (const auto& [id, euType] : cases) {
+      Add(id);
+      EXPECT_EQ(client.table.rows[client.state.lastRowIndex].euType, euType) << id << properties;
+    }
+    std::vector<int> calls;
+    for (int n = 0; n < 12; ++n) {
+      const int before = script->CallCount(Call::Any);
+      Add("Diagnostics.Values.Long");
+      calls.push_back(script->CallCount(Call::Any) - before);
+    }
+    if (properties) {
+      EXPECT_EQ(calls.front(), calls.back()) << "an addition must not cost more as the group grows";
+      EXPECT_EQ(script->CallCount(Call::CreateEnumerator), 0);
+    }
+    Disconnect();
+  }
+}
+
 TEST_F(ItemsTest, FailedAttributeEnumerationGivesNoEuType) {
+  script->Set(Fault::NoOptionalInterfaces);  // no item properties: the enumeration is asked
   Connect(kTestServerProgId);
   Add("Boiler.Setpoint");
   EXPECT_EQ(client.table.rows[0].euType, 1);
