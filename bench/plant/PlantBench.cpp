@@ -37,6 +37,7 @@
 #include "echo.capnp.h"
 #include "resources/ResourceIds.h"
 #include "rpc/Activation.h"
+#include "rpc/Apartment.h"
 #include "rpc/ServerThread.h"
 #include "server/AddressSpace.h"
 #include "server/Simulation.h"
@@ -298,9 +299,10 @@ void Reference(benchmark::State& state) {
     network.onDisconnect().wait(io.waitScope);
   });
   {
-    auto io = kj::setupAsyncIo();
+    // This thread's event loop is the proxies' apartment.
+    auto apartment = rpc::Apartment::ForThisThread();
     auto stream =
-        io.lowLevelProvider->wrapSocketFd(fds[0], kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP);
+        apartment->lowLevel().wrapSocketFd(fds[0], kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP);
     capnp::TwoPartyClient client(*stream);
     auto echo = client.bootstrap().castAs<bench::Echo>();
     const std::string database = Folder().File("reference.db");
@@ -314,7 +316,7 @@ void Reference(benchmark::State& state) {
       for (int i = 0; i < n; ++i) {
         auto request = echo.echoRequest();
         request.setValue(i);
-        benchmark::DoNotOptimize(request.send().wait(io.waitScope).getValue());
+        benchmark::DoNotOptimize(request.send().wait(apartment->waitScope()).getValue());
       }
       db.transaction();
       QSqlQuery insert(db);
