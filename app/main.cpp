@@ -4,6 +4,7 @@
 #include <QIcon>
 
 #include "app/MainWindow.h"
+#include "app/WindowPrompt.h"
 #include "db/Database.h"
 #include "resources/Resources.h"
 #include "resources/StringTable.h"
@@ -20,6 +21,11 @@ int main(int argc, char** argv) {
   options.quitOnExit = true;
   tagwell::MainWindow window(options);
   window.client().writeDatabase = &tagwell::WriteDatabase;
+  // Remote servers are trusted on first use by the operator, in a box.
+  tagwell::WindowPrompt prompt(window.client().ui.messageBox);
+  activation.SetPrompt(&prompt);
   window.show();
-  return QApplication::exec();
+  int status = QApplication::exec();
+  activation.SetPrompt(nullptr);
+  return status;
 }
