@@ -89,7 +89,8 @@ kj::Promise<Admission::Admitted> TlsAdmission::Admit(kj::Own<kj::AsyncIoStream> 
           },
           [visit, who](kj::Exception&& failure) -> Admitted {
             if (!visit->refused)
-              Diagnose(who, "refused %s: %s", visit->peer.c_str(), failure.getDescription().cStr());
+              Diagnose(who, "refused %s: no TLS handshake: %s", visit->peer.c_str(),
+                       failure.getDescription().cStr());
             kj::throwFatalException(kj::mv(failure));
           });
 }
