@@ -280,7 +280,8 @@ kj::Promise<void> TlsStream::Handshake() {
     return Flush().then([this] { return AwaitVerdict(); });
   }
   if (SSL_get_error(ssl_, result) != SSL_ERROR_WANT_READ) return FailAfterFlush(Failure(result));
-  return Flush().then([this] { return Fill(); }).then([this](bool more) -> kj::Promise<void> {
+  Send();
+  return Fill().then([this](bool more) -> kj::Promise<void> {
     if (!more)
       return KJ_EXCEPTION(DISCONNECTED, "the peer closed the connection during the TLS handshake");
     return Handshake();
@@ -298,7 +299,8 @@ kj::Promise<void> TlsStream::AwaitVerdict() {
   int result = SSL_peek_ex(ssl_, &peek, 1, &count);
   if (result == 1 || sessionSeen_) return kj::READY_NOW;
   if (SSL_get_error(ssl_, result) != SSL_ERROR_WANT_READ) return Failure(result);
-  return Flush().then([this] { return Fill(); }).then([this](bool more) -> kj::Promise<void> {
+  Send();
+  return Fill().then([this](bool more) -> kj::Promise<void> {
     if (!more)
       return KJ_EXCEPTION(DISCONNECTED, "the server closed the connection after the handshake");
     return AwaitVerdict();
@@ -335,15 +337,27 @@ kj::Promise<bool> TlsStream::Fill() {
 
 kj::Promise<void> TlsStream::Flush() {
   size_t pending = BIO_ctrl_pending(out_);
-  if (pending == 0) return writes_.addBranch();
+  if (pending == 0) return queued_ == 0 ? kj::Promise<void>(kj::READY_NOW) : writes_.addBranch();
   auto bytes = kj::heapArray<kj::byte>(pending);
   BIO_read(out_, bytes.begin(), static_cast<int>(pending));
-  auto sent = writes_.addBranch().then([this, bytes = kj::mv(bytes)]() mutable {
-    auto written = inner_->write(bytes.begin(), bytes.size());
-    return written.attach(kj::mv(bytes));
-  });
-  writes_ = sent.fork();
+  // Straight to the socket when nothing is on its way there.
+  auto sent = queued_ == 0 ? inner_->write(bytes.begin(), bytes.size()).attach(kj::mv(bytes))
+                           : writes_.addBranch().then([this, bytes = kj::mv(bytes)]() mutable {
+                               auto written = inner_->write(bytes.begin(), bytes.size());
+                               return written.attach(kj::mv(bytes));
+                             });
+  ++queued_;
+  writes_ = sent.then([this] { --queued_; },
+                      [this](kj::Exception&& failure) {
+                        --queued_;
+                        kj::throwFatalException(kj::mv(failure));
+                      })
+                .fork();
   return writes_.addBranch();
+}
+
+void TlsStream::Send() {
+  if (BIO_ctrl_pending(out_) != 0) (void)Flush();
 }
 
 kj::Promise<size_t> TlsStream::tryRead(void* buffer, size_t minBytes, size_t maxBytes) {

@@ -131,6 +131,8 @@ class TlsStream final : public kj::AsyncIoStream {
   kj::Promise<bool> Fill();
   // Sends everything OpenSSL has written, after what was queued before.
   kj::Promise<void> Flush();
+  // The same without waiting for it (a failure shows at the next write).
+  void Send();
   // The failure OpenSSL reports for a call that gave result, in words.
   kj::Exception Failure(int result);
   // Sends what OpenSSL wrote (an alert, say) and then fails.
@@ -146,6 +148,7 @@ class TlsStream final : public kj::AsyncIoStream {
   bool peerAccepted_ = false;
   bool sessionSeen_ = false;
   kj::Array<kj::byte> readBuffer_;
+  int queued_ = 0;  // writes on their way to inner_
   kj::ForkedPromise<void> writes_;
 };
 
