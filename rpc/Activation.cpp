@@ -171,6 +171,7 @@ kj::Own<TlsStream> StartTls(Apartment& apartment, kj::Own<kj::AsyncIoStream> con
   *hr = E_ACCESSDENIED;
   if (!context) {
     Diagnose(kWho, "no certificate for this computer: %s", error.c_str());
+    if (prompt) prompt->Tell("This computer's certificate cannot be used:\n" + error);
     return {};
   }
   if (created)

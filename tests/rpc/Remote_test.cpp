@@ -109,6 +109,24 @@ TEST_F(RemoteTest, AServerWhoseKeyChangedIsRefusedWithoutAQuestion) {
     EXPECT_NE(prompt_.told[0].find(part), std::string::npos) << part << "\n" << prompt_.told[0];
 }
 
+// What a reconnection does after the server came back: create the object
+// again the way the last Connect did.
+TEST_F(RemoteTest, AServerBackWithItsKeyIsConnectedAgainWithoutAQuestion) {
+  OpcSession session;
+  ASSERT_EQ(session.Connect(kClsid, Computer("localhost")), S_OK) << Log();
+  const std::string port = Port();
+  StopServer();
+  OPCHANDLE monitor = 0;
+  EXPECT_TRUE(FAILED(session.AddItem(u"OPC.ConnectionMonitor", &monitor)));
+  StartServer({"--listen", port});
+  ASSERT_EQ(Port(), port) << Log();
+  OpcSession again;
+  ASSERT_EQ(again.Connect(kClsid, Computer("localhost")), S_OK) << Log();
+  EXPECT_EQ(again.AddItem(u"OPC.ConnectionMonitor", &monitor), S_OK);
+  EXPECT_EQ(prompt_.asked.size(), 1u);
+  EXPECT_TRUE(prompt_.told.empty());
+}
+
 TEST_F(RemoteTest, AnUnauthorizedClientIsRefusedAndTheServerLogsItsFingerprint) {
   ASSERT_EQ(::unlink(rpc::AuthorizedClientsPath().c_str()), 0);
   OpcSession session;
