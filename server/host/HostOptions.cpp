@@ -124,8 +124,8 @@ std::string HostUsage() {
              "                          their default port is ") +
          port +
          ")\n"
-         "                          over TLS; only clients in the authorized-clients file\n"
-         "                          get in\n"
+         "                          encrypted (TLS); only the clients in the\n"
+         "                          authorized-clients file get in\n"
          "  --allow-any-client      let every remote client in, with the right to write\n"
          "  --fingerprint           print the SHA-256 fingerprint of this server's\n"
          "                          certificate and exit\n"
