@@ -2,6 +2,10 @@
 // window's message boxes: the question about a server seen for the first
 // time, and why a connection was refused.
 //
+// The box port is looked up at each call, so that within a tick of the
+// read cycle (a reconnection) the tick's port serves: it posts boxes and
+// answers every question No without waiting.
+//
 // Thread rules: boxes open only on the thread that made the prompt (the
 // window's). Elsewhere (a reconnection probe) nothing is shown: a question
 // is answered No and a refusal is left to the activation's log line.
@@ -17,8 +21,9 @@ namespace tagwell {
 
 class WindowPrompt final : public rpc::OperatorPrompt {
  public:
-  // box is not owned and must outlive the prompt.
-  explicit WindowPrompt(ui::MessageBox* box)
+  // box is the client's port slot (client.ui.messageBox); it must outlive
+  // the prompt.
+  explicit WindowPrompt(ui::MessageBox* const& box)
       : box_(box), windowThread_(std::this_thread::get_id()) {}
 
   // A Yes/No box modal to the main window, No the default.
@@ -30,7 +35,7 @@ class WindowPrompt final : public rpc::OperatorPrompt {
  private:
   bool OnWindowThread() const { return std::this_thread::get_id() == windowThread_; }
 
-  ui::MessageBox* box_;
+  ui::MessageBox* const& box_;
   std::thread::id windowThread_;
 };
 

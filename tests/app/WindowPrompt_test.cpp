@@ -13,7 +13,8 @@ namespace {
 
 TEST(WindowPrompt, AsksAndTellsOnTheWindowThreadOnly) {
   RecordingMessageBox box;
-  WindowPrompt prompt(&box);
+  ui::MessageBox* port = &box;
+  WindowPrompt prompt(port);
   box.answers = {ui::IDYES, ui::IDNO};
   EXPECT_TRUE(prompt.Ask("trust?"));
   EXPECT_FALSE(prompt.Ask("trust?"));
@@ -33,6 +34,23 @@ TEST(WindowPrompt, AsksAndTellsOnTheWindowThreadOnly) {
   }).join();
   EXPECT_FALSE(answer);
   EXPECT_EQ(box.shown.size(), 4u);
+}
+
+// A port that cannot ask (a read-cycle tick's, which posts its boxes) gets
+// the question and answers No without waiting.
+TEST(WindowPrompt, UsesThePortInPlaceAtTheTimeOfTheQuestion) {
+  class PostingOnly final : public ui::MessageBox {
+   public:
+    int Show(std::string_view, std::string_view, ui::Icon, ui::Owner) override { return ui::IDOK; }
+  } tick;
+  RecordingMessageBox box;
+  box.answers = {ui::IDYES};
+  ui::MessageBox* port = &box;
+  WindowPrompt prompt(port);
+  port = &tick;
+  EXPECT_FALSE(prompt.Ask("trust?"));
+  port = &box;
+  EXPECT_TRUE(prompt.Ask("trust?"));
 }
 
 }  // namespace
