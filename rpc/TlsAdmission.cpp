@@ -73,11 +73,10 @@ kj::Promise<Admission::Admitted> TlsAdmission::Admit(kj::Own<kj::AsyncIoStream> 
   visit->peer = PeerName(*stream);
   auto handshake = context_->Handshake(
       kj::mv(stream), [this, visit](const std::string& print) { return Judge(*visit, print); });
-  auto timeout =
-      timer_.afterDelay(options_.handshakeTimeout.count() * kj::MILLISECONDS)
-          .then([]() -> kj::Own<TlsStream> {
-            kj::throwFatalException(KJ_EXCEPTION(DISCONNECTED, "no TLS handshake in time"));
-          });
+  auto timeout = timer_.afterDelay(options_.handshakeTimeout.count() * kj::MILLISECONDS)
+                     .then([]() -> kj::Own<TlsStream> {
+                       kj::throwFatalException(KJ_EXCEPTION(DISCONNECTED, "not finished in time"));
+                     });
   const char* who = options_.who.c_str();
   return handshake.exclusiveJoin(kj::mv(timeout))
       .then(
@@ -89,7 +88,7 @@ kj::Promise<Admission::Admitted> TlsAdmission::Admit(kj::Own<kj::AsyncIoStream> 
           },
           [visit, who](kj::Exception&& failure) -> Admitted {
             if (!visit->refused)
-              Diagnose(who, "refused %s: no TLS handshake: %s", visit->peer.c_str(),
+              Diagnose(who, "refused %s: TLS handshake failed: %s", visit->peer.c_str(),
                        failure.getDescription().cStr());
             kj::throwFatalException(kj::mv(failure));
           });

@@ -13,6 +13,8 @@
 #include <random>
 
 #include "platform/com/Text.h"
+#include "rpc/ServerThread.h"
+#include "rpc/Tls.h"
 #include "server/Simulation.h"
 #include "tests/rpc/RemoteFixture.h"
 #include "tests/rpc/peer/OpcSession.h"
@@ -148,6 +150,29 @@ TEST_F(HostileTest, TwoHundredConnectionsAtOnce) {
   for (int fd : peers) ::close(fd);
   ExpectServing();
   EXPECT_EQ(::kill(server_->pid(), 0), 0);
+}
+
+// The handshake deadline, short here: a peer that never finishes its
+// handshake does not keep its connection.
+TEST(TlsAdmission, APeerWithoutAHandshakeIsDroppedAtTheDeadline) {
+  TempDir dir;
+  std::string error;
+  auto identity = rpc::TlsIdentity::LoadOrCreate(dir.File("server.pem"), &error);
+  ASSERT_TRUE(identity) << error;
+  rpc::ServerThread thread([](const CLSID&, IUnknown**) -> HRESULT { return REGDB_E_CLASSNOTREG; });
+  rpc::TlsAdmissionOptions options;
+  options.handshakeTimeout = std::chrono::milliseconds(200);
+  const std::uint16_t port = thread.ListenTls("127.0.0.1", identity, options);
+  ASSERT_NE(port, 0);
+  const std::string hello = ClientHello();
+  for (const std::string& sent : {std::string(), hello.substr(0, hello.size() - 1)}) {
+    int fd = RawConnect(std::to_string(port));
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, sent.data(), sent.size()), static_cast<ssize_t>(sent.size()));
+    EXPECT_TRUE(ClosedByServer(fd)) << sent.size() << " bytes sent";
+    ::close(fd);
+  }
+  EXPECT_EQ(thread.ConnectionCount(), 0u);
 }
 
 }  // namespace
