@@ -125,15 +125,29 @@ int QtMessageBox::Show(std::string_view text, std::string_view caption, ui::Icon
   return ui::IDOK;
 }
 
+int QtMessageBox::AskYesNo(std::string_view text, std::string_view caption, ui::Icon icon,
+                           ui::Owner owner) {
+  QMessageBox::Icon qtIcon =
+      icon == ui::Icon::Warning ? QMessageBox::Warning : QMessageBox::Information;
+  QWidget* parent = owner == ui::Owner::MainWindow ? mainWindow_.data() : nullptr;
+  QMessageBox box(qtIcon, ToQString(caption), ToQString(text), QMessageBox::Yes | QMessageBox::No,
+                  parent);
+  box.setTextFormat(Qt::PlainText);
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  box.setWindowModality(parent ? Qt::WindowModal : Qt::ApplicationModal);
+  return box.exec() == QMessageBox::Yes ? ui::IDYES : ui::IDNO;
+}
+
 bool QtMessageBox::Post(std::string_view text, std::string_view caption, ui::Icon icon) {
   const QString qtText = ToQString(text);
   const QString qtCaption = ToQString(caption);
   std::erase_if(posted_, [](const QPointer<QMessageBox>& box) { return box.isNull(); });
   for (const auto& box : posted_)
     if (box->text() == qtText && box->windowTitle() == qtCaption) return false;
-  auto* box = new QMessageBox(
-      icon == ui::Icon::Warning ? QMessageBox::Warning : QMessageBox::Information, qtCaption,
-      qtText, QMessageBox::Ok);
+  auto* box =
+      new QMessageBox(icon == ui::Icon::Warning ? QMessageBox::Warning : QMessageBox::Information,
+                      qtCaption, qtText, QMessageBox::Ok);
   box->setTextFormat(Qt::PlainText);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setWindowModality(Qt::NonModal);

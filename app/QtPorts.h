@@ -3,7 +3,6 @@
 
 #include <QMessageBox>
 #include <QPointer>
-
 #include <vector>
 
 #include "platform/ui/Ui.h"
@@ -55,6 +54,8 @@ class QtMessageBox final : public ui::MessageBox {
   int Show(std::string_view text, std::string_view caption, ui::Icon icon,
            ui::Owner owner) override;
   bool Post(std::string_view text, std::string_view caption, ui::Icon icon) override;
+  int AskYesNo(std::string_view text, std::string_view caption, ui::Icon icon,
+               ui::Owner owner) override;
 
  private:
   QPointer<QWidget> mainWindow_;

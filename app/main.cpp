@@ -5,6 +5,7 @@
 #include <clocale>
 
 #include "app/MainWindow.h"
+#include "app/WindowPrompt.h"
 #include "db/Database.h"
 #include "resources/Resources.h"
 #include "resources/StringTable.h"
@@ -26,6 +27,11 @@ int main(int argc, char** argv) {
   tagwell::MainWindow window(options);
   window.client().writeDatabase = &tagwell::WriteDatabase;
   window.client().flushDatabase = &tagwell::FlushDatabase;
+  // Remote servers are trusted on first use by the operator, in a box.
+  tagwell::WindowPrompt prompt(window.client().ui.messageBox);
+  activation.SetPrompt(&prompt);
   window.show();
-  return QApplication::exec();
+  int status = QApplication::exec();
+  activation.SetPrompt(nullptr);
+  return status;
 }

@@ -1,5 +1,6 @@
 #include "rpc/Activation.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <thread>
@@ -10,6 +11,8 @@
 #include "rpc/Endpoint.h"
 #include "rpc/Launch.h"
 #include "rpc/Proxy.h"
+#include "rpc/Tls.h"
+#include "rpc/Trust.h"
 
 namespace tagwell::rpc {
 
@@ -108,8 +111,120 @@ HRESULT ActivateLocal(const CLSID& clsid, const ActivationOptions& options,
   }
 }
 
+// How known-servers names the computer: "host:port", the host in lower
+// case, an IPv6 address in brackets.
+std::string ComputerKey(const std::string& host, std::uint16_t port) {
+  std::string key;
+  for (char c : host) key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (key.find(':') != std::string::npos) key = "[" + key + "]";
+  return key + ":" + std::to_string(port);
+}
+
+// Whether to go on with the server at computer that showed fingerprint:
+// the one remembered, or a first one the operator trusts. S_OK or
+// E_ACCESSDENIED.
+HRESULT TrustServer(const std::string& computer, const std::string& fingerprint,
+                    OperatorPrompt* prompt) {
+  const std::string path = KnownServersPath();
+  auto known = KnownServerFingerprint(path, computer);
+  if (known && *known == fingerprint) return S_OK;
+  if (known) {
+    Diagnose(kWho, "%s: refused: its certificate %s is not the one remembered in %s (%s)",
+             computer.c_str(), fingerprint.c_str(), path.c_str(), known->c_str());
+    if (prompt)
+      prompt->Tell("The certificate of the server at " + computer +
+                   " has changed.\n\nRemembered: " + *known + "\nShown now: " + fingerprint +
+                   "\n\nThe connection is refused: another computer may pretend to be that "
+                   "server. If the server was given a new key on purpose, remove the line of " +
+                   computer + " from " + path + " and connect again.");
+    return E_ACCESSDENIED;
+  }
+  if (!prompt || !prompt->Ask("The server at " + computer +
+                              " is not known on this computer yet.\n\nThe SHA-256 fingerprint of "
+                              "its certificate is\n" +
+                              fingerprint +
+                              "\n\nCompare it with what \"tagwell-server --fingerprint\" prints "
+                              "on that computer. Trust this server and connect?")) {
+    Diagnose(kWho, "%s: not connected: its certificate %s is not trusted%s", computer.c_str(),
+             fingerprint.c_str(), prompt ? " (the operator said No)" : " (nobody to ask)");
+    return E_ACCESSDENIED;
+  }
+  std::string error;
+  if (AddKnownServer(path, computer, fingerprint, &error))
+    Diagnose(kWho, "%s: trusted its certificate %s (added to %s)", computer.c_str(),
+             fingerprint.c_str(), path.c_str());
+  else
+    Diagnose(kWho, "%s: trusted for now, but %s", computer.c_str(), error.c_str());
+  return S_OK;
+}
+
+// TLS to computer over connected, within left: the stream, or nullptr with
+// the HRESULT in *hr.
+kj::Own<TlsStream> StartTls(Apartment& apartment, kj::Own<kj::AsyncIoStream> connected,
+                            const std::string& computer, std::chrono::milliseconds left,
+                            OperatorPrompt* prompt, HRESULT* hr) {
+  std::string error;
+  bool created = false;
+  const std::string path = ClientIdentityPath();
+  auto identity = TlsIdentity::LoadOrCreate(path, &error, &created);
+  auto context = identity ? TlsContext::Make(TlsContext::Role::Client, identity, &error) : nullptr;
+  *hr = E_ACCESSDENIED;
+  if (!context) {
+    Diagnose(kWho, "no certificate for this computer: %s", error.c_str());
+    if (prompt) prompt->Tell("This computer's certificate cannot be used:\n" + error);
+    return {};
+  }
+  if (created)
+    Diagnose(kWho, "made this computer's certificate %s in %s", identity->fingerprint().c_str(),
+             path.c_str());
+  kj::Maybe<kj::Own<TlsStream>> tls;
+  try {
+    tls = WaitWithin(apartment, context->Handshake(kj::mv(connected)), left);
+  } catch (const kj::Exception& failure) {
+    std::string reason = failure.getDescription().cStr();
+    Diagnose(kWho, "%s: TLS failed: %s", computer.c_str(), reason.c_str());
+    if (reason.rfind(kRefusedByServer, 0) != 0) {
+      *hr = RPC_S_SERVER_UNAVAILABLE;
+    } else if (prompt) {
+      const std::string& print = identity->fingerprint();
+      prompt->Tell("The server at " + computer +
+                   " does not let this computer in.\n\nThis computer's certificate is\n" + print +
+                   "\n\nOn the server, an operator lets it in with\n  tagwell-server --authorize " +
+                   print + " NAME\n(with --read-only for a client that may only read).");
+    }
+    return {};
+  }
+  KJ_IF_MAYBE (stream, tls) {
+    *hr = S_OK;
+    return kj::mv(*stream);
+  }
+  Diagnose(kWho, "%s: no TLS handshake in time", computer.c_str());
+  *hr = RPC_S_SERVER_UNAVAILABLE;
+  return {};
+}
+
+// A TCP connection to one of the addresses, within the deadline.
+kj::Maybe<kj::Own<kj::AsyncIoStream>> ConnectTcp(Apartment& apartment,
+                                                 const std::vector<SocketAddress>& addresses,
+                                                 Clock::time_point deadline) {
+  for (const auto& address : addresses) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) break;
+    auto target = apartment.provider().getNetwork().getSockaddr(&address.storage, address.length);
+    auto connect = target->connect().attach(kj::mv(target));
+    try {
+      auto stream = WaitWithin(apartment, kj::mv(connect), left);
+      if (stream != nullptr) return stream;
+    } catch (const kj::Exception&) {
+      // refused there: try the computer's next address
+    }
+  }
+  return nullptr;
+}
+
 HRESULT ActivateRemote(const CLSID& clsid, const std::u16string& computer,
-                       const ActivationOptions& options, ComPtr<IUnknown>* object) {
+                       const ActivationOptions& options, OperatorPrompt* prompt,
+                       ComPtr<IUnknown>* object) {
   std::string name = Utf16ToUtf8(computer);
   // Windows users may write the computer the UNC way.
   while (!name.empty() && name.front() == '\\') name.erase(0, 1);
@@ -125,23 +240,18 @@ HRESULT ActivateRemote(const CLSID& clsid, const std::u16string& computer,
     Diagnose(kWho, "cannot find the computer %s", host.c_str());
     return RPC_S_SERVER_UNAVAILABLE;
   }
+  const std::string key = ComputerKey(host, port);
   try {
     auto apartment = Apartment::ForThisThread();
-    for (const auto& address : addresses) {
+    auto stream = ConnectTcp(*apartment, addresses, deadline);
+    KJ_IF_MAYBE (connected, stream) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      if (left.count() <= 0) break;
-      auto target =
-          apartment->provider().getNetwork().getSockaddr(&address.storage, address.length);
-      auto connect = target->connect().attach(kj::mv(target));
-      kj::Maybe<kj::Own<kj::AsyncIoStream>> stream;
-      try {
-        stream = WaitWithin(*apartment, kj::mv(connect), left);
-      } catch (const kj::Exception&) {
-        continue;  // refused there: try the computer's next address
-      }
-      KJ_IF_MAYBE (connected, stream) {
-        return CreateObject(apartment, kj::mv(*connected), clsid, options.callTimeout, object);
-      }
+      HRESULT hr = S_OK;
+      auto tls = StartTls(*apartment, kj::mv(*connected), key, left, prompt, &hr);
+      if (!tls) return hr;
+      hr = TrustServer(key, tls->peerFingerprint(), prompt);
+      if (FAILED(hr)) return hr;
+      return CreateObject(apartment, kj::mv(tls), clsid, options.callTimeout, object);
     }
   } catch (...) {
     return RPC_S_SERVER_UNAVAILABLE;
@@ -161,7 +271,7 @@ HRESULT RpcActivator::Activate(REFCLSID clsid, const std::u16string& host, DWORD
   }
   ComPtr<IUnknown> object;
   HRESULT hr = host.empty() ? ActivateLocal(clsid, options_, &object)
-                            : ActivateRemote(clsid, host, options_, &object);
+                            : ActivateRemote(clsid, host, options_, prompt_.load(), &object);
   if (FAILED(hr)) {
     for (DWORD i = 0; i < count; ++i) results[i].hr = hr;
     return hr;

@@ -7,12 +7,18 @@
 // a bounded time. Every creation opens its own connection and gets its own
 // server object; the server process is shared by all of them.
 // Remote: the computer name is "host" or "host:port" (port 4135 by default);
-// the tagwell-server listening there creates the object.
+// the tagwell-server listening there creates the object. The connection is
+// TLS: this computer shows its own certificate (made at first use), and
+// trusts a server's the way ssh does: the first time it is asked through
+// the OperatorPrompt and remembered in known-servers (rpc/Trust.h); a
+// certificate that differs from the one remembered is refused.
 //
 // Proxies follow the thread rules of rpc/Apartment.h.
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <string>
 
 #include "platform/com/Runtime.h"
 
@@ -28,9 +34,25 @@ struct ActivationOptions {
   std::chrono::milliseconds startTimeout = std::chrono::seconds(10);
 };
 
+// How activation asks the operator about a remote server's certificate.
+// Called on the thread that creates the object, which waits for the answer
+// (the call deadline does not run meanwhile).
+class OperatorPrompt {
+ public:
+  virtual ~OperatorPrompt() = default;
+  // A Yes/No question; true for Yes.
+  virtual bool Ask(const std::string& text) = 0;
+  // Why a connection was refused, for the operator to act on.
+  virtual void Tell(const std::string& text) = 0;
+};
+
 class RpcActivator final : public com::ServerActivator {
  public:
   explicit RpcActivator(ActivationOptions options = {}) : options_(options) {}
+
+  // Without a prompt, a server seen for the first time is refused (and
+  // logged). The prompt must outlive its use; nullptr removes it.
+  void SetPrompt(OperatorPrompt* prompt) { prompt_ = prompt; }
 
   // Failures: REGDB_E_CLASSNOTREG for a class without a usable registration,
   // CO_E_SERVER_EXEC_FAILURE when its server cannot be started or does not
@@ -43,6 +65,7 @@ class RpcActivator final : public com::ServerActivator {
 
  private:
   ActivationOptions options_;
+  std::atomic<OperatorPrompt*> prompt_{nullptr};
 };
 
 // Installs an RpcActivator as the process's activator for its lifetime and
@@ -54,6 +77,8 @@ class ScopedServerActivator final {
   ~ScopedServerActivator();
   ScopedServerActivator(const ScopedServerActivator&) = delete;
   ScopedServerActivator& operator=(const ScopedServerActivator&) = delete;
+
+  void SetPrompt(OperatorPrompt* prompt) { activator_.SetPrompt(prompt); }
 
  private:
   RpcActivator activator_;

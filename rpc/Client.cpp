@@ -4,6 +4,7 @@
 
 #include "rpc/Endpoint.h"
 #include "rpc/Proxy.h"
+#include "rpc/Tls.h"
 
 namespace tagwell::rpc {
 
@@ -46,6 +47,41 @@ HRESULT CreateObjectOverSocket(int fd, REFCLSID clsid, REFIID riid, void** ppv,
   HRESULT hr = CreateObjectOverFd(fd, clsid, options.callTimeout, &object);
   if (FAILED(hr)) return hr;
   return object->QueryInterface(riid, ppv);
+}
+
+HRESULT CreateObjectOverTls(int fd, std::shared_ptr<TlsIdentity> identity, REFCLSID clsid,
+                            REFIID riid, void** ppv, std::string* serverFingerprint,
+                            const ClientOptions& options) {
+  if (!ppv) {
+    ::close(fd);
+    return E_POINTER;
+  }
+  *ppv = nullptr;
+  std::string error;
+  auto context = TlsContext::Make(TlsContext::Role::Client, std::move(identity), &error);
+  if (!context) {
+    ::close(fd);
+    return E_FAIL;
+  }
+  ComPtr<IUnknown> object;
+  bool taken = false;
+  try {
+    auto apartment = Apartment::ForThisThread();
+    auto stream =
+        apartment->lowLevel().wrapSocketFd(fd, kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP);
+    taken = true;
+    auto tls = WaitWithin(*apartment, context->Handshake(kj::mv(stream)), options.callTimeout);
+    KJ_IF_MAYBE (connected, tls) {
+      *serverFingerprint = (*connected)->peerFingerprint();
+      HRESULT hr = CreateObject(apartment, kj::mv(*connected), clsid, options.callTimeout, &object);
+      if (FAILED(hr)) return hr;
+      return object->QueryInterface(riid, ppv);
+    }
+    return RPC_S_SERVER_UNAVAILABLE;
+  } catch (...) {
+    if (!taken) ::close(fd);
+    return RPC_S_SERVER_UNAVAILABLE;
+  }
 }
 
 }  // namespace tagwell::rpc

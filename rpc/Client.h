@@ -7,6 +7,7 @@
 #pragma once
 
 #include <chrono>
+#include <memory>
 #include <string>
 
 #include "platform/com/Unknown.h"
@@ -28,5 +29,14 @@ com::HRESULT CreateObjectAt(const std::string& endpoint, com::REFCLSID clsid, co
 // with the last proxy, or at once on failure).
 com::HRESULT CreateObjectOverSocket(int fd, com::REFCLSID clsid, com::REFIID riid, void** ppv,
                                     const ClientOptions& options = {});
+
+class TlsIdentity;
+
+// The same over TLS: this side shows identity, and takes the server's
+// certificate as it comes; its fingerprint goes to *serverFingerprint for
+// the caller to judge. RPC_S_SERVER_UNAVAILABLE when the handshake fails.
+com::HRESULT CreateObjectOverTls(int fd, std::shared_ptr<TlsIdentity> identity, com::REFCLSID clsid,
+                                 com::REFIID riid, void** ppv, std::string* serverFingerprint,
+                                 const ClientOptions& options = {});
 
 }  // namespace tagwell::rpc

@@ -14,7 +14,8 @@ namespace {
 
 class ActivatorStub final : public wire::Activator::Server {
  public:
-  explicit ActivatorStub(ObjectFactory factory) : factory_(std::move(factory)) {}
+  ActivatorStub(ObjectFactory factory, Rights rights)
+      : factory_(std::move(factory)), rights_(rights) {}
 
  protected:
   kj::Promise<void> create(CreateContext context) override {
@@ -22,7 +23,7 @@ class ActivatorStub final : public wire::Activator::Server {
     HRESULT hr = factory_(GuidFromWire(context.getParams().getClsid()), &object);
     auto results = context.getResults();
     if (object) {
-      if (SUCCEEDED(hr)) ObjectStub::Marshal(object, results.initObject());
+      if (SUCCEEDED(hr)) ObjectStub::Marshal(object, results.initObject(), rights_);
       object->Release();
     }
     results.setHr(hr);
@@ -33,6 +34,7 @@ class ActivatorStub final : public wire::Activator::Server {
 
  private:
   ObjectFactory factory_;
+  Rights rights_;
 };
 
 }  // namespace
@@ -59,7 +61,8 @@ class ObjectServer::Failures final : public kj::TaskSet::ErrorHandler {
 
 ObjectServer::ObjectServer(ObjectFactory factory)
     : failures_(kj::heap<Failures>()),
-      bootstrap_(kj::heap<ActivatorStub>(std::move(factory))),
+      bootstrap_(kj::heap<ActivatorStub>(factory, Rights::ReadWrite)),
+      readOnlyBootstrap_(kj::heap<ActivatorStub>(std::move(factory), Rights::ReadOnly)),
       tasks_(kj::heap<kj::TaskSet>(*failures_)) {}
 
 ObjectServer::~ObjectServer() {
@@ -67,8 +70,9 @@ ObjectServer::~ObjectServer() {
   tasks_ = nullptr;  // destroys the links with their disconnect watches
 }
 
-void ObjectServer::Accept(kj::Own<kj::AsyncIoStream> stream) {
-  auto link = kj::heap<Link>(kj::mv(stream), bootstrap_);
+void ObjectServer::Accept(kj::Own<kj::AsyncIoStream> stream, Rights rights) {
+  auto link =
+      kj::heap<Link>(kj::mv(stream), rights == Rights::ReadOnly ? readOnlyBootstrap_ : bootstrap_);
   Link* raw = link.get();
   links_.insert(raw);
   tasks_->add(raw->network.onDisconnect().attach(kj::mv(link)).then([this, raw] {
@@ -78,16 +82,26 @@ void ObjectServer::Accept(kj::Own<kj::AsyncIoStream> stream) {
   Changed();
 }
 
-kj::Promise<void> ObjectServer::Listen(kj::ConnectionReceiver& receiver, kj::Timer& timer) {
+kj::Promise<void> ObjectServer::Listen(kj::ConnectionReceiver& receiver, kj::Timer& timer,
+                                       Admission* admission) {
   return receiver.accept().then(
-      [this, &receiver, &timer](kj::Own<kj::AsyncIoStream> stream) {
-        Accept(kj::mv(stream));
-        return Listen(receiver, timer);
+      [this, &receiver, &timer, admission](kj::Own<kj::AsyncIoStream> stream) {
+        if (!admission) {
+          Accept(kj::mv(stream));
+        } else {
+          tasks_->add(admission->Admit(kj::mv(stream))
+                          .then(
+                              [this](Admission::Admitted admitted) {
+                                Accept(kj::mv(admitted.stream), admitted.rights);
+                              },
+                              [](kj::Exception&&) {}));
+        }
+        return Listen(receiver, timer, admission);
       },
-      [this, &receiver, &timer](kj::Exception&& exception) {
+      [this, &receiver, &timer, admission](kj::Exception&& exception) {
         Diagnose("tagwell rpc", "accept failed: %s", exception.getDescription().cStr());
-        return timer.afterDelay(100 * kj::MILLISECONDS).then([this, &receiver, &timer] {
-          return Listen(receiver, timer);
+        return timer.afterDelay(100 * kj::MILLISECONDS).then([this, &receiver, &timer, admission] {
+          return Listen(receiver, timer, admission);
         });
       });
 }

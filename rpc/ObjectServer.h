@@ -17,6 +17,24 @@
 
 namespace tagwell::rpc {
 
+// What a client may do with the objects it gets: a ReadOnly client's
+// writes fail (each item OPC_E_BADRIGHTS) before they reach the object;
+// everything else it may do.
+enum class Rights { ReadWrite, ReadOnly };
+
+// Decides whether a new connection is served, and with which rights (the
+// TLS handshake of a remote client, say). A broken promise drops the
+// connection; the admission says why where it wants to.
+class Admission {
+ public:
+  struct Admitted {
+    kj::Own<kj::AsyncIoStream> stream;
+    Rights rights;
+  };
+  virtual ~Admission() = default;
+  virtual kj::Promise<Admitted> Admit(kj::Own<kj::AsyncIoStream> stream) = 0;
+};
+
 // Creates an object of class clsid for a client: S_OK and one reference in
 // *object, or a failure (REGDB_E_CLASSNOTREG for a class not served here).
 using ObjectFactory = std::function<com::HRESULT(const com::CLSID& clsid, com::IUnknown** object)>;
@@ -30,10 +48,14 @@ class ObjectServer final {
   ~ObjectServer();
 
   // Serves one connection until the peer goes away.
-  void Accept(kj::Own<kj::AsyncIoStream> stream);
+  void Accept(kj::Own<kj::AsyncIoStream> stream, Rights rights = Rights::ReadWrite);
   // Accepts connections for as long as the returned promise is kept; after
   // a failed accept (out of descriptors...) it waits a moment on timer.
-  kj::Promise<void> Listen(kj::ConnectionReceiver& receiver, kj::Timer& timer);
+  // With an admission, each connection is served once admitted; while it
+  // is being admitted, others are accepted and served. The admission must
+  // outlive this server.
+  kj::Promise<void> Listen(kj::ConnectionReceiver& receiver, kj::Timer& timer,
+                           Admission* admission = nullptr);
 
   std::size_t connectionCount() const { return links_.size(); }
   // Told the new number of connections whenever one opens or ends.
@@ -50,6 +72,7 @@ class ObjectServer final {
 
   kj::Own<Failures> failures_;
   capnp::Capability::Client bootstrap_;
+  capnp::Capability::Client readOnlyBootstrap_;
   std::set<Link*> links_;
   std::function<void(std::size_t)> observer_;
   kj::Own<kj::TaskSet> tasks_;

@@ -19,6 +19,9 @@ struct ServerThread::Loop {
   kj::AsyncIoContext* io = nullptr;
   ObjectServer* server = nullptr;
   std::vector<kj::Own<kj::ConnectionReceiver>> listeners;
+  // Kept until the thread's object is destroyed, after the server that
+  // holds their handshakes.
+  std::vector<std::unique_ptr<TlsAdmission>> admissions;
   kj::TaskSet* tasks = nullptr;
 };
 
@@ -88,6 +91,27 @@ std::uint16_t ServerThread::ListenTcp(const std::string& address) {
     auto listener = loop.io->lowLevelProvider->wrapListenSocketFd(
         fd, kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP);
     loop.tasks->add(loop.server->Listen(*listener, loop.io->provider->getTimer()));
+    loop.listeners.push_back(kj::mv(listener));
+  });
+  return port;
+}
+
+std::uint16_t ServerThread::ListenTls(const std::string& address,
+                                      std::shared_ptr<TlsIdentity> identity,
+                                      TlsAdmissionOptions options) {
+  std::string error;
+  auto context = TlsContext::Make(TlsContext::Role::Server, std::move(identity), &error);
+  if (!context) return 0;
+  std::uint16_t port = 0;
+  int fd = rpc::ListenTcp(address, 0, &port);
+  if (fd < 0) return 0;
+  Execute([fd, &context, &options](Loop& loop) {
+    auto& timer = loop.io->provider->getTimer();
+    loop.admissions.push_back(
+        std::make_unique<TlsAdmission>(std::move(context), std::move(options), timer));
+    auto listener = loop.io->lowLevelProvider->wrapListenSocketFd(
+        fd, kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP);
+    loop.tasks->add(loop.server->Listen(*listener, timer, loop.admissions.back().get()));
     loop.listeners.push_back(kj::mv(listener));
   });
   return port;

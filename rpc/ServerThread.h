@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "rpc/ObjectServer.h"
+#include "rpc/TlsAdmission.h"
 
 namespace tagwell::rpc {
 
@@ -31,6 +32,10 @@ class ServerThread final {
   // Listens on TCP at the numeric address (e.g. "127.0.0.1") and a free
   // port, which it returns; 0 on failure.
   std::uint16_t ListenTcp(const std::string& address);
+  // The same over TLS, admitting clients as options say, with this
+  // identity; 0 on failure.
+  std::uint16_t ListenTls(const std::string& address, std::shared_ptr<TlsIdentity> identity,
+                          TlsAdmissionOptions options);
   // Serves a new connection over a socket pair and returns the client's end
   // (the caller owns it), or -1.
   int ConnectPair();

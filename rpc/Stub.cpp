@@ -7,8 +7,8 @@ namespace tagwell::rpc {
 using namespace com;
 using namespace stub;
 
-void ObjectStub::Marshal(IUnknown* object, wire::Object::Builder out) {
-  auto stub = kj::heap<ObjectStub>(object);
+void ObjectStub::Marshal(IUnknown* object, wire::Object::Builder out, Rights rights) {
+  auto stub = kj::heap<ObjectStub>(object, rights);
   auto iids = out.initInterfaces(static_cast<unsigned>(stub->interfaces_.size()));
   for (unsigned i = 0; i < iids.size(); ++i) GuidToWire(stub->interfaces_[i], iids[i]);
   out.setCap(kj::mv(stub));
@@ -21,7 +21,7 @@ void ObjectStub::Probe(const IID& iid, ComPtr<Interface>* slot) {
   }
 }
 
-ObjectStub::ObjectStub(IUnknown* object) : object_(object) {
+ObjectStub::ObjectStub(IUnknown* object, Rights rights) : object_(object), rights_(rights) {
   Probe(IID_IOPCServer, &server_);
   Probe(IID_IOPCServerPublicGroups, &publicGroups_);
   Probe(IID_IOPCBrowseServerAddressSpace, &browse_);
@@ -54,7 +54,7 @@ kj::Promise<void> ObjectStub::addGroup(AddGroupContext context) {
   auto results = context.getResults();
   results.setServerGroup(serverGroup);
   results.setRevisedUpdateRate(revisedRate);
-  PutObject(group, [&] { return results.initGroup(); });
+  PutObject(group, rights_, [&] { return results.initGroup(); });
   return Answer(context, hr);
 }
 
@@ -77,7 +77,7 @@ kj::Promise<void> ObjectStub::getGroupByName(GetGroupByNameContext context) {
   if (!name.Assign(params.hasName(), params.getName())) return Fail(context, E_INVALIDARG);
   IUnknown* group = nullptr;
   HRESULT hr = server_->GetGroupByName(name.get(), GuidFromWire(params.getIid()), &group);
-  PutObject(group, [&] { return context.getResults().initGroup(); });
+  PutObject(group, rights_, [&] { return context.getResults().initGroup(); });
   return Answer(context, hr);
 }
 
@@ -104,7 +104,7 @@ kj::Promise<void> ObjectStub::createGroupEnumerator(CreateGroupEnumeratorContext
   IUnknown* enumerator = nullptr;
   HRESULT hr = server_->CreateGroupEnumerator(static_cast<OPCENUMSCOPE>(params.getScope()),
                                               GuidFromWire(params.getIid()), &enumerator);
-  PutObject(enumerator, [&] { return context.getResults().initEnumerator(); });
+  PutObject(enumerator, rights_, [&] { return context.getResults().initEnumerator(); });
   return Answer(context, hr);
 }
 
@@ -117,7 +117,7 @@ kj::Promise<void> ObjectStub::getPublicGroupByName(GetPublicGroupByNameContext c
   IUnknown* group = nullptr;
   HRESULT hr =
       publicGroups_->GetPublicGroupByName(name.get(), GuidFromWire(params.getIid()), &group);
-  PutObject(group, [&] { return context.getResults().initGroup(); });
+  PutObject(group, rights_, [&] { return context.getResults().initGroup(); });
   return Answer(context, hr);
 }
 

@@ -13,16 +13,19 @@
 
 #include "platform/opcda/OpcDa.h"
 #include "rpc/Marshal.h"
+#include "rpc/ObjectServer.h"
 #include "rpc/opcda.capnp.h"
 
 namespace tagwell::rpc {
 
 class ObjectStub final : public wire::ComObject::Server {
  public:
-  // Fills `out` with a new stub of object and the IIDs it answers.
-  static void Marshal(com::IUnknown* object, wire::Object::Builder out);
+  // Fills `out` with a new stub of object and the IIDs it answers. The
+  // objects the stub hands out get the same rights.
+  static void Marshal(com::IUnknown* object, wire::Object::Builder out,
+                      Rights rights = Rights::ReadWrite);
 
-  explicit ObjectStub(com::IUnknown* object);
+  ObjectStub(com::IUnknown* object, Rights rights);
 
  protected:
   // OpcServer
@@ -82,6 +85,7 @@ class ObjectStub final : public wire::ComObject::Server {
   void Probe(const com::IID& iid, com::ComPtr<Interface>* slot);
 
   com::ComPtr<com::IUnknown> object_;
+  Rights rights_;
   std::vector<com::IID> interfaces_;
   com::ComPtr<com::IOPCServer> server_;
   com::ComPtr<com::IOPCServerPublicGroups> publicGroups_;
@@ -130,9 +134,9 @@ void PutErrors(Results results, com::HRESULT* errors, std::size_t count) {
 // Marshals an object the served object handed out into the field init()
 // creates, and releases the reference that came with it.
 template <class Init>
-void PutObject(com::IUnknown* object, Init&& init) {
+void PutObject(com::IUnknown* object, Rights rights, Init&& init) {
   if (!object) return;
-  ObjectStub::Marshal(object, init());
+  ObjectStub::Marshal(object, init(), rights);
   object->Release();
 }
 

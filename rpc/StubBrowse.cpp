@@ -33,7 +33,7 @@ kj::Promise<void> ObjectStub::browseOpcItemIds(BrowseOpcItemIdsContext context) 
   HRESULT hr = browse_->BrowseOPCItemIDs(static_cast<OPCBROWSETYPE>(params.getFilterType()),
                                          criteria.get(), params.getDataTypeFilter(),
                                          params.getAccessRightsFilter(), &enumerator);
-  PutObject(enumerator, [&] { return context.getResults().initEnumerator(); });
+  PutObject(enumerator, rights_, [&] { return context.getResults().initEnumerator(); });
   return Answer(context, hr);
 }
 
@@ -59,7 +59,7 @@ kj::Promise<void> ObjectStub::browseAccessPaths(BrowseAccessPathsContext context
   if (!itemId.Assign(params.hasItemId(), params.getItemId())) return Fail(context, E_INVALIDARG);
   IEnumString* enumerator = nullptr;
   HRESULT hr = browse_->BrowseAccessPaths(itemId.get(), &enumerator);
-  PutObject(enumerator, [&] { return context.getResults().initEnumerator(); });
+  PutObject(enumerator, rights_, [&] { return context.getResults().initEnumerator(); });
   return Answer(context, hr);
 }
 

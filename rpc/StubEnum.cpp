@@ -55,7 +55,7 @@ kj::Promise<void> ObjectStub::stringClone(StringCloneContext context) {
   if (!enumString_) return NoInterface(context);
   IEnumString* clone = nullptr;
   HRESULT hr = enumString_->Clone(&clone);
-  PutObject(clone, [&] { return context.getResults().initEnumerator(); });
+  PutObject(clone, rights_, [&] { return context.getResults().initEnumerator(); });
   return Answer(context, hr);
 }
 
@@ -72,7 +72,7 @@ kj::Promise<void> ObjectStub::unknownNext(UnknownNextContext context) {
   ULONG fetched = FAILED(hr) ? 0 : Fetched(objects, hr, counted, count);
   auto items = context.getResults().initItems(fetched);
   for (ULONG i = 0; i < fetched; ++i)
-    if (objects[i]) ObjectStub::Marshal(objects[i], items[i]);
+    if (objects[i]) ObjectStub::Marshal(objects[i], items[i], rights_);
   for (IUnknown* object : objects)
     if (object) object->Release();
   return Answer(context, hr);
@@ -92,7 +92,7 @@ kj::Promise<void> ObjectStub::unknownClone(UnknownCloneContext context) {
   if (!enumUnknown_) return NoInterface(context);
   IEnumUnknown* clone = nullptr;
   HRESULT hr = enumUnknown_->Clone(&clone);
-  PutObject(clone, [&] { return context.getResults().initEnumerator(); });
+  PutObject(clone, rights_, [&] { return context.getResults().initEnumerator(); });
   return Answer(context, hr);
 }
 
@@ -128,7 +128,7 @@ kj::Promise<void> ObjectStub::attributesClone(AttributesCloneContext context) {
   if (!enumAttributes_) return NoInterface(context);
   IEnumOPCItemAttributes* clone = nullptr;
   HRESULT hr = enumAttributes_->Clone(&clone);
-  PutObject(clone, [&] { return context.getResults().initEnumerator(); });
+  PutObject(clone, rights_, [&] { return context.getResults().initEnumerator(); });
   return Answer(context, hr);
 }
 

@@ -101,7 +101,7 @@ kj::Promise<void> ObjectStub::createEnumerator(CreateEnumeratorContext context) 
   if (!itemMgt_) return NoInterface(context);
   IUnknown* enumerator = nullptr;
   HRESULT hr = itemMgt_->CreateEnumerator(GuidFromWire(context.getParams().getIid()), &enumerator);
-  PutObject(enumerator, [&] { return context.getResults().initEnumerator(); });
+  PutObject(enumerator, rights_, [&] { return context.getResults().initEnumerator(); });
   return Answer(context, hr);
 }
 
@@ -135,6 +135,14 @@ kj::Promise<void> ObjectStub::write(WriteContext context) {
   Received<VARIANT> values(count);
   HRESULT hr = VariantsFromWire(params.getValues(), count, values.Out());
   if (FAILED(hr)) return Fail(context, hr);
+  // A client that may only read is told so item by item, as a server
+  // tells it of an item it may not write.
+  if (rights_ == Rights::ReadOnly) {
+    if (count == 0) return Answer(context, E_INVALIDARG);
+    std::vector<HRESULT> refused(count, OPC_E_BADRIGHTS);
+    FillList(context.getResults().initErrors(count), refused.data());
+    return Answer(context, S_FALSE);
+  }
   return ErrorsOnly(context, count, [&](HRESULT** errors) {
     return syncIo_->Write(count, handles.data(), values.get(), errors);
   });

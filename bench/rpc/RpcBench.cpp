@@ -4,13 +4,20 @@
 //   EchoCall       a bare Cap'n Proto call (one number each way) over the
 //                  same kind of socket and server thread: the floor
 //   ProxyRead / EchoCall is the cost of the COM layer; the goal is <= 1.5.
+//   RemoteRead/0   ProxyRead over TCP loopback, in clear text
+//   RemoteRead/1   the same over TLS; the goal is RemoteRead/1 <= 1.3 x
+//                  RemoteRead/0
 //   BrowseWalk/1   the client's address-space walk (BrowseAddressSpace: one
 //                  name per IEnumString::Next, ChangeBrowsePosition,
 //                  GetItemID) over 10,000 item IDs, through the proxies
 //   BrowseWalk/0   the same walk on the in-process object
 #include <benchmark/benchmark.h>
 #include <capnp/rpc-twoparty.h>
+#include <fcntl.h>
 #include <kj/async-io.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 
 #include <future>
 #include <thread>
@@ -20,6 +27,7 @@
 #include "rpc/Client.h"
 #include "rpc/Endpoint.h"
 #include "rpc/ServerThread.h"
+#include "rpc/Tls.h"
 #include "server/AddressSpace.h"
 #include "server/AddressSpaceXml.h"
 #include "server/Simulation.h"
@@ -50,6 +58,38 @@ class SimulationServer final {
     thread_.ListenUnix(endpoint_);
   }
 
+  // A client over TCP loopback, in clear text or over TLS.
+  ComPtr<IOPCServer> ConnectTcp(bool tls) {
+    ComPtr<IOPCServer> server;
+    if (tcpPort_ == 0) {
+      std::string error;
+      auto serverIdentity = rpc::TlsIdentity::LoadOrCreate(Folder().File("server.pem"), &error);
+      clientIdentity_ = rpc::TlsIdentity::LoadOrCreate(Folder().File("client.pem"), &error);
+      rpc::TlsAdmissionOptions options;
+      options.allowAnyClient = true;
+      options.who = "bench server";
+      tcpPort_ = thread_.ListenTcp("127.0.0.1");
+      tlsPort_ = thread_.ListenTls("127.0.0.1", serverIdentity, options);
+    }
+    std::vector<rpc::SocketAddress> address =
+        rpc::ResolveTcp("127.0.0.1", tls ? tlsPort_ : tcpPort_, std::chrono::seconds(5));
+    int fd = address.empty() ? -1 : ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<const sockaddr*>(&address[0].storage),
+                            address[0].length) != 0)
+      return server;
+    int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    ::fcntl(fd, F_SETFL, O_NONBLOCK);
+    std::string fingerprint;
+    if (tls)
+      rpc::CreateObjectOverTls(fd, clientIdentity_, server::CLSID_TagwellSimulation, IID_IOPCServer,
+                               server.ReceiveVoid(), &fingerprint);
+    else
+      rpc::CreateObjectOverSocket(fd, server::CLSID_TagwellSimulation, IID_IOPCServer,
+                                  server.ReceiveVoid());
+    return server;
+  }
+
   ComPtr<IOPCServer> Connect() {
     ComPtr<IOPCServer> server;
     rpc::CreateObjectAt("unix:" + endpoint_, server::CLSID_TagwellSimulation, IID_IOPCServer,
@@ -62,11 +102,16 @@ class SimulationServer final {
   std::shared_ptr<server::AddressSpace> space_;
   rpc::ServerThread thread_;
   std::string endpoint_;
+  std::uint16_t tcpPort_ = 0;
+  std::uint16_t tlsPort_ = 0;
+  std::shared_ptr<rpc::TlsIdentity> clientIdentity_;
 };
 
-void ProxyRead(benchmark::State& state) {
-  static SimulationServer served(server::MakeDefaultAddressSpace());
-  ComPtr<IOPCServer> server = served.Connect();
+void Reads(benchmark::State& state, ComPtr<IOPCServer> server) {
+  if (!server) {
+    state.SkipWithError("cannot connect");
+    return;
+  }
   OPCHANDLE groupHandle = 0;
   DWORD rate = 0;
   ComPtr<IOPCItemMgt> group;
@@ -96,7 +141,18 @@ void ProxyRead(benchmark::State& state) {
     CoTaskMemFree(errors);
   }
 }
+
+void ProxyRead(benchmark::State& state) {
+  static SimulationServer served(server::MakeDefaultAddressSpace());
+  Reads(state, served.Connect());
+}
 BENCHMARK(ProxyRead)->UseRealTime();
+
+void RemoteRead(benchmark::State& state) {
+  static SimulationServer served(server::MakeDefaultAddressSpace());
+  Reads(state, served.ConnectTcp(state.range(0) != 0));
+}
+BENCHMARK(RemoteRead)->Arg(0)->Arg(1)->UseRealTime();
 
 class EchoServer final : public bench::Echo::Server {
  protected:

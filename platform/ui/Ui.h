@@ -54,6 +54,8 @@ enum class Owner { None, MainWindow };
 
 inline constexpr int IDOK = 1;
 inline constexpr int IDCANCEL = 2;
+inline constexpr int IDYES = 6;
+inline constexpr int IDNO = 7;
 
 class MessageBox {
  public:
@@ -67,6 +69,13 @@ class MessageBox {
   virtual bool Post(std::string_view text, std::string_view caption, Icon icon) {
     Show(text, caption, icon, Owner::None);
     return true;
+  }
+  // Asks a question with Yes and No buttons (No the default, as closing the
+  // box answers) and returns IDYES or IDNO once the operator answered. A
+  // port that cannot ask answers IDNO.
+  virtual int AskYesNo(std::string_view text, std::string_view caption, Icon icon, Owner owner) {
+    (void)text, (void)caption, (void)icon, (void)owner;
+    return IDNO;
   }
 };
 

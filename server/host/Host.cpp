@@ -16,6 +16,7 @@
 #include "server/AddressSpaceXml.h"
 #include "server/Simulation.h"
 #include "server/host/EndpointClaim.h"
+#include "server/host/Identity.h"
 
 namespace tagwell::host {
 
@@ -102,6 +103,8 @@ int RunHost(const HostOptions& options) {
     return 1;
   }
   std::vector<kj::Own<kj::ConnectionReceiver>> listeners;
+  std::vector<rpc::Admission*> admissions{nullptr};  // one per listener
+  std::unique_ptr<rpc::TlsAdmission> tls;
   listeners.push_back(
       io.lowLevelProvider->wrapListenSocketFd(unixFd, kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP));
   rpc::Diagnose(kWho, "serving %s on unix:%s%s", server::kSimulationProgId, path.c_str(),
@@ -116,6 +119,12 @@ int RunHost(const HostOptions& options) {
     }
     listeners.push_back(io.lowLevelProvider->wrapListenSocketFd(
         tcpFd, kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP));
+    tls = MakeAdmission(options, io.provider->getTimer(), &error);
+    if (!tls) {
+      rpc::Diagnose(kWho, "cannot serve remote clients: %s", error.c_str());
+      return 1;
+    }
+    admissions.push_back(tls.get());
     rpc::Diagnose(kWho, "serving remote clients on %s port %u", options.tcpAddress->c_str(),
                   static_cast<unsigned>(port));
   }
@@ -129,8 +138,8 @@ int RunHost(const HostOptions& options) {
   idle.ConnectionsChanged(0);
   {
     kj::Vector<kj::Promise<void>> accepting;
-    for (auto& listener : listeners)
-      accepting.add(server.Listen(*listener, io.provider->getTimer()));
+    for (std::size_t i = 0; i < listeners.size(); ++i)
+      accepting.add(server.Listen(*listeners[i], io.provider->getTimer(), admissions[i]));
     auto accept = kj::joinPromises(accepting.releaseAsArray()).eagerlyEvaluate(nullptr);
     OnSignal(io.unixEventPort, SIGTERM, "SIGTERM")
         .exclusiveJoin(OnSignal(io.unixEventPort, SIGINT, "SIGINT"))

@@ -4,6 +4,7 @@
 
 #include "rpc/Activation.h"
 #include "rpc/Endpoint.h"
+#include "rpc/Trust.h"
 
 namespace tagwell::host {
 
@@ -67,6 +68,26 @@ std::optional<HostOptions> ParseHostOptions(const std::vector<std::string>& argu
         *error = "--listen needs [ADDRESS:]PORT, not \"" + text + "\"";
         return std::nullopt;
       }
+    } else if (argument == "--allow-any-client") {
+      options.allowAnyClient = true;
+    } else if (argument == "--fingerprint") {
+      options.printFingerprint = true;
+    } else if (argument == "--read-only") {
+      options.readOnly = true;
+    } else if (argument == "--authorize") {
+      if (!value(&text) || !value(&options.authorizeName)) return std::nullopt;
+      auto fingerprint = rpc::NormalizeFingerprint(text);
+      if (!fingerprint) {
+        *error = "--authorize needs a SHA-256 fingerprint, not \"" + text + "\"";
+        return std::nullopt;
+      }
+      if (options.authorizeName.find_first_not_of(" \t") == std::string::npos ||
+          options.authorizeName.find('\n') != std::string::npos) {
+        *error = "--authorize needs a name for the client";
+        return std::nullopt;
+      }
+      options.authorize = true;
+      options.authorizeFingerprint = *fingerprint;
     } else if (argument == "--address-space") {
       if (!value(&options.addressSpaceFile)) return std::nullopt;
     } else if (argument == "--idle-exit") {
@@ -81,6 +102,10 @@ std::optional<HostOptions> ParseHostOptions(const std::vector<std::string>& argu
       *error = "unknown argument \"" + argument + "\"";
       return std::nullopt;
     }
+  }
+  if (options.readOnly && !options.authorize) {
+    *error = "--read-only goes with --authorize";
+    return std::nullopt;
   }
   return options;
 }
@@ -99,6 +124,14 @@ std::string HostUsage() {
              "                          their default port is ") +
          port +
          ")\n"
+         "                          encrypted (TLS); only the clients in the\n"
+         "                          authorized-clients file get in\n"
+         "  --allow-any-client      let every remote client in, with the right to write\n"
+         "  --fingerprint           print the SHA-256 fingerprint of this server's\n"
+         "                          certificate and exit\n"
+         "  --authorize FINGERPRINT NAME [--read-only]\n"
+         "                          let the client with this certificate in (to read\n"
+         "                          only, with --read-only) and exit\n"
          "  --address-space FILE    load the address space from this XML file (default:\n"
          "                          the built-in plant)\n"
          "  --flat                  present the address space flat, without branches\n"
@@ -107,6 +140,9 @@ std::string HostUsage() {
          "  --idle-exit SECONDS     with --embedding, how long to wait (default 5)\n"
          "  --help                  show this text\n"
          "\n"
+         "Files: the key and certificate in ~/.config/tagwell-server/server.pem, the\n"
+         "clients let in in ~/.config/tagwell-server/authorized-clients (one line per\n"
+         "client: FINGERPRINT NAME read|readwrite).\n"
          "Logs to stderr. SIGTERM or SIGINT stop the server and remove its socket.\n";
 }
 

@@ -21,6 +21,16 @@ struct HostOptions {
   bool embedding = false;
   std::chrono::seconds idleExit{5};
   bool help = false;
+  // Remote clients: any may come in (with a warning), not only those in the
+  // authorized-clients file.
+  bool allowAnyClient = false;
+  // --fingerprint: print the certificate's fingerprint and exit.
+  bool printFingerprint = false;
+  // --authorize FINGERPRINT NAME [--read-only]: add a client and exit.
+  bool authorize = false;
+  std::string authorizeFingerprint;  // canonical form
+  std::string authorizeName;
+  bool readOnly = false;
 };
 
 // Parses the arguments after the program name. nullopt with *error set for

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "server/host/Host.h"
+#include "server/host/Identity.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> arguments(argv + 1, argv + argc);
@@ -18,6 +19,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   try {
+    if (options->printFingerprint) return tagwell::host::PrintFingerprint();
+    if (options->authorize) return tagwell::host::AuthorizeClient(*options);
     return tagwell::host::RunHost(*options);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "tagwell-server: stopped by a fault: %s\n", e.what());

@@ -14,6 +14,10 @@
 //   state               "ok role=.. connected=.. active=.. recorded=N"
 //   records             "ok T1 T2 ..." wall-clock milliseconds of each recording
 //   qualities           "ok Q1|Q2|..." the Quality column
+//   remote HOST SERVER  type HOST into the remote computer box and SERVER into the
+//                       remote server box, each with Enter, and press Connect
+//   answer yes|no       how the next question box is answered (No when none is
+//                       set); a question is reported as a line "ask CAPTION|TEXT"
 //   outage              "ok bad=T" wall-clock milliseconds of the first moment every row
 //                       showed "Bad - communication error" (watched every 20 ms), 0 if never
 #include <QApplication>
@@ -33,6 +37,7 @@
 
 #include "app/Desktop.h"
 #include "app/MainWindow.h"
+#include "app/WindowPrompt.h"
 #include "db/Database.h"
 #include "resources/MenuResource.h"
 #include "resources/ResourceIds.h"
@@ -56,6 +61,13 @@ class ReportingMessageBox final : public ui::MessageBox {
     Say("box " + std::string(caption) + "|" + std::string(text));
     return ui::IDOK;
   }
+  int AskYesNo(std::string_view text, std::string_view caption, ui::Icon, ui::Owner) override {
+    Say("ask " + std::string(caption) + "|" + std::string(text));
+    int answer = answers.empty() ? ui::IDNO : answers.front();
+    if (!answers.empty()) answers.erase(answers.begin());
+    return answer;
+  }
+  std::vector<int> answers;
 };
 
 class ScriptedDesktop final : public Desktop {
@@ -107,6 +119,8 @@ void AnswerDialogWith(const QString& text) {
 
 class Driver {
  public:
+  Client& client() { return window_->client(); }
+
   Driver() {
     MainWindowOptions options;
     options.messageBox = &box_;
@@ -142,7 +156,8 @@ class Driver {
   std::vector<std::string> Qualities() const {
     std::vector<std::string> texts;
     QListWidget* column = window_->listBox(res::IDC_QUALITIES);
-    for (int i = 0; i < column->count(); ++i) texts.push_back(column->item(i)->text().toStdString());
+    for (int i = 0; i < column->count(); ++i)
+      texts.push_back(column->item(i)->text().toStdString());
     return texts;
   }
 
@@ -199,6 +214,19 @@ class Driver {
       std::string out = "ok ";
       for (const auto& text : Qualities()) out += text + "|";
       Say(out);
+    } else if (verb == "remote") {
+      std::istringstream names(argument);
+      std::string computer, server;
+      names >> computer >> server;
+      window_->editBox(res::IDC_REMOTE_COMPUTER)->setText(QString::fromStdString(computer));
+      window_->commands().OnCommand(res::IDC_REMOTE_COMPUTER, EN_MAXTEXT);
+      window_->editBox(res::IDC_REMOTE_SERVER)->setText(QString::fromStdString(server));
+      window_->commands().OnCommand(res::IDC_REMOTE_SERVER, EN_MAXTEXT);
+      Command(res::IDC_CONNECT_BUTTON);
+      Say("ok connected=" + std::to_string(client.state.connected));
+    } else if (verb == "answer") {
+      box_.answers.push_back(argument == "yes" ? ui::IDYES : ui::IDNO);
+      Say("ok");
     } else if (verb == "outage") {
       Say("ok bad=" + std::to_string(badSince_));
     } else if (verb == "records") {
@@ -226,7 +254,11 @@ int main(int argc, char** argv) {
   tagwell::res::InitResources();
   tagwell::rpc::ScopedServerActivator activation;
   tagwell::Driver driver;
-  return QApplication::exec();
+  tagwell::WindowPrompt prompt(driver.client().ui.messageBox);
+  activation.SetPrompt(&prompt);
+  int status = QApplication::exec();
+  activation.SetPrompt(nullptr);
+  return status;
 }
 
 // Fontconfig keeps a few blocks of its font cache to the end of the process;

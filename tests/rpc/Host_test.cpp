@@ -42,7 +42,21 @@ TEST(HostOptions, TheCommandLineIsReadOrRefusedWithAReason) {
   EXPECT_EQ(options->tcpAddress, "::1");
   EXPECT_EQ(ParseHostOptions({"--listen", "0.0.0.0:4135"}, &error)->tcpAddress, "0.0.0.0");
 
+  const std::string print(32 * 2, 'a');
+  options = ParseHostOptions({"--authorize", print, "control room", "--read-only"}, &error);
+  ASSERT_TRUE(options) << error;
+  EXPECT_TRUE(options->authorize);
+  EXPECT_TRUE(options->readOnly);
+  EXPECT_EQ(options->authorizeName, "control room");
+  EXPECT_EQ(options->authorizeFingerprint.substr(0, 6), "AA:AA:") << "the canonical form";
+  EXPECT_TRUE(ParseHostOptions({"--listen", "1", "--allow-any-client"}, &error)->allowAnyClient);
+  EXPECT_TRUE(ParseHostOptions({"--fingerprint"}, &error)->printFingerprint);
+
   for (std::vector<std::string> bad : {std::vector<std::string>{"--listen", "port"},
+                                       {"--authorize", "AB:CD", "name"},
+                                       {"--authorize", print},
+                                       {"--authorize", print, " "},
+                                       {"--read-only"},
                                        {"--listen", "70000"},
                                        {"--listen"},
                                        {"--endpoint", "relative.sock"},

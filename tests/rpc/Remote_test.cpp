@@ -1,5 +1,6 @@
 // Remote computers: a tagwell-server listening on loopback TCP, reached by
-// naming the computer "host:port".
+// naming the computer "host:port", over TLS with the server trusted on
+// first use and the client authorized on the server.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -10,8 +11,10 @@
 #include "platform/opcda/OpcDa.h"
 #include "platform/registry/Registry.h"
 #include "rpc/Activation.h"
+#include "rpc/Tls.h"
+#include "rpc/Trust.h"
 #include "server/Simulation.h"
-#include "tests/rpc/RpcTestSupport.h"
+#include "tests/rpc/RemoteFixture.h"
 #include "tests/rpc/peer/OpcSession.h"
 
 namespace tagwell::testing {
@@ -20,50 +23,30 @@ namespace {
 using namespace com;
 using namespace std::chrono_literals;
 
-class RemoteTest : public ::testing::Test {
+const std::u16string kClsid = Utf8ToUtf16(FormatGuid(server::CLSID_TagwellSimulation));
+
+class RemoteTest : public RemoteFixture {
  protected:
   void SetUp() override {
-    // Nothing registered on this computer.
-    ASSERT_EQ(::mkdir(dir_.File("servers").c_str(), 0700), 0);
-    registry::SetInstalledServerFolders({dir_.File("servers")});
-    ASSERT_GT(server_.pid(), 0);
-    ASSERT_TRUE(WaitUntil([&] { return Port() != 0; })) << server_.Stderr();
+    RemoteFixture::SetUp();
+    Authorize({});
+    prompt_.answers = {true};
   }
-  void TearDown() override {
-    registry::SetInstalledServerFolders({});
-    server_.Signal(SIGTERM);
-    EXPECT_EQ(server_.Wait(), 0) << server_.Stderr();
-  }
-
-  // The port the server logged it listens on.
-  unsigned Port() const {
-    std::string log = server_.Stderr();
-    const std::string marker = "serving remote clients on 127.0.0.1 port ";
-    auto at = log.find(marker);
-    return at == std::string::npos ? 0 : std::atoi(log.c_str() + at + marker.size());
-  }
-  std::u16string Computer(const std::string& host) const {
-    return Utf8ToUtf16(host + ":" + std::to_string(Port()));
-  }
-
-  TempDir dir_;
-  ChildProcess server_{ServerProgram(),
-                       {"--endpoint", "unix:" + dir_.File("run/sim.sock"), "--listen", "0"},
-                       dir_.path()};
-  rpc::ScopedServerActivator activation_{rpc::ActivationOptions{5s, 5s}};
 };
 
 TEST_F(RemoteTest, AClientNamingHostAndPortReachesTheServerThere) {
-  const std::u16string clsid = Utf8ToUtf16(FormatGuid(server::CLSID_TagwellSimulation));
+  prompt_.answers = {true, true};
   for (const char* host : {"localhost", "127.0.0.1", "\\\\localhost"}) {
     OpcSession session;
-    ASSERT_EQ(session.Connect(clsid, Computer(host)), S_OK) << host;
+    ASSERT_EQ(session.Connect(kClsid, Computer(host)), S_OK) << host << Log();
     OPCHANDLE monitor = 0;
     ASSERT_EQ(session.AddItem(u"OPC.ConnectionMonitor", &monitor), S_OK);
     Variant value;
     EXPECT_EQ(session.Read(monitor, &value), S_OK);
     EXPECT_EQ(value->vt, VT_I4);
   }
+  // "127.0.0.1" is another name than "localhost"; "\\\\localhost" is not.
+  EXPECT_EQ(prompt_.asked.size(), 2u);
 }
 
 TEST_F(RemoteTest, AProgIdUnknownOnThisComputerFailsAtClsidFromString) {
@@ -72,14 +55,126 @@ TEST_F(RemoteTest, AProgIdUnknownOnThisComputerFailsAtClsidFromString) {
 }
 
 TEST_F(RemoteTest, UnreachableComputersAndUnservedClassesFail) {
-  const std::u16string clsid = Utf8ToUtf16(FormatGuid(server::CLSID_TagwellSimulation));
   for (const char* computer : {"localhost:1", "no-such-host.invalid", "localhost:99999", ":4135"}) {
     OpcSession session;
-    EXPECT_EQ(session.Connect(clsid, Utf8ToUtf16(computer)), RPC_S_SERVER_UNAVAILABLE) << computer;
+    EXPECT_EQ(session.Connect(kClsid, Utf8ToUtf16(computer)), RPC_S_SERVER_UNAVAILABLE) << computer;
   }
   OpcSession session;
   EXPECT_EQ(session.Connect(u"{5C1A7E90-2B3D-4F6A-8E1B-0D9C8B7A6F54}", Computer("localhost")),
             REGDB_E_CLASSNOTREG);
+}
+
+TEST_F(RemoteTest, TheFirstConnectionAsksYesIsRememberedNoCancels) {
+  prompt_.answers = {false};
+  OpcSession refused;
+  EXPECT_EQ(refused.Connect(kClsid, Computer("localhost")), E_ACCESSDENIED);
+  ASSERT_EQ(prompt_.asked.size(), 1u);
+  const std::string fingerprint = ServerFingerprint();
+  ASSERT_FALSE(fingerprint.empty());
+  EXPECT_NE(prompt_.asked[0].find(fingerprint), std::string::npos) << prompt_.asked[0];
+  EXPECT_FALSE(FileExists(rpc::KnownServersPath()));
+
+  prompt_.answers = {true};
+  OpcSession first;
+  ASSERT_EQ(first.Connect(kClsid, Computer("localhost")), S_OK) << Log();
+  EXPECT_EQ(prompt_.asked.size(), 2u);
+  EXPECT_EQ(rpc::KnownServerFingerprint(rpc::KnownServersPath(), "localhost:" + Port()),
+            fingerprint);
+
+  OpcSession second;
+  ASSERT_EQ(second.Connect(kClsid, Computer("localhost")), S_OK) << Log();
+  EXPECT_EQ(prompt_.asked.size(), 2u) << "a known server is not asked about again";
+  EXPECT_TRUE(prompt_.told.empty());
+}
+
+TEST_F(RemoteTest, AServerWhoseKeyChangedIsRefusedWithoutAQuestion) {
+  {
+    OpcSession session;
+    ASSERT_EQ(session.Connect(kClsid, Computer("localhost")), S_OK) << Log();
+  }
+  const std::string old = ServerFingerprint();
+  const std::string port = Port();
+  StopServer();
+  ASSERT_EQ(::unlink(rpc::ServerIdentityPath().c_str()), 0);
+  StartServer({"--listen", port});
+  ASSERT_EQ(Port(), port) << Log();
+  const std::string now = ServerFingerprint();
+  ASSERT_NE(now, old);
+
+  OpcSession session;
+  EXPECT_EQ(session.Connect(kClsid, Computer("localhost")), E_ACCESSDENIED);
+  EXPECT_EQ(prompt_.asked.size(), 1u) << "nothing is asked";
+  ASSERT_EQ(prompt_.told.size(), 1u);
+  for (const std::string& part : {old, now, rpc::KnownServersPath(), "localhost:" + port})
+    EXPECT_NE(prompt_.told[0].find(part), std::string::npos) << part << "\n" << prompt_.told[0];
+}
+
+// What a reconnection does after the server came back: create the object
+// again the way the last Connect did.
+TEST_F(RemoteTest, AServerBackWithItsKeyIsConnectedAgainWithoutAQuestion) {
+  OpcSession session;
+  ASSERT_EQ(session.Connect(kClsid, Computer("localhost")), S_OK) << Log();
+  const std::string port = Port();
+  StopServer();
+  OPCHANDLE monitor = 0;
+  EXPECT_TRUE(FAILED(session.AddItem(u"OPC.ConnectionMonitor", &monitor)));
+  StartServer({"--listen", port});
+  ASSERT_EQ(Port(), port) << Log();
+  OpcSession again;
+  ASSERT_EQ(again.Connect(kClsid, Computer("localhost")), S_OK) << Log();
+  EXPECT_EQ(again.AddItem(u"OPC.ConnectionMonitor", &monitor), S_OK);
+  EXPECT_EQ(prompt_.asked.size(), 1u);
+  EXPECT_TRUE(prompt_.told.empty());
+}
+
+TEST_F(RemoteTest, AnUnauthorizedClientIsRefusedAndTheServerLogsItsFingerprint) {
+  ASSERT_EQ(::unlink(rpc::AuthorizedClientsPath().c_str()), 0);
+  OpcSession session;
+  EXPECT_EQ(session.Connect(kClsid, Computer("localhost")), E_ACCESSDENIED);
+  const std::string client = ClientFingerprint();
+  ASSERT_EQ(prompt_.told.size(), 1u);
+  EXPECT_NE(prompt_.told[0].find("tagwell-server --authorize " + client), std::string::npos)
+      << prompt_.told[0];
+  EXPECT_TRUE(WaitUntil([&] { return Log().find("refused the client") != std::string::npos; }));
+  EXPECT_NE(Log().find("tagwell-server --authorize " + client), std::string::npos) << Log();
+
+  // What the server logged is all it takes to let the client in.
+  Authorize({});
+  OpcSession again;
+  EXPECT_EQ(again.Connect(kClsid, Computer("localhost")), S_OK) << Log();
+}
+
+TEST_F(RemoteTest, AReadOnlyClientReadsButEveryWriteIsRefused) {
+  Authorize({"--read-only"});
+  OpcSession session;
+  ASSERT_EQ(session.Connect(kClsid, Computer("localhost")), S_OK) << Log();
+  OPCHANDLE setpoint = 0;
+  ASSERT_EQ(session.AddItem(u"Boiler.Setpoint", &setpoint), S_OK);
+  Variant before;
+  ASSERT_EQ(session.Read(setpoint, &before), S_OK);
+  Variant value;
+  value->vt = VT_R8;
+  value->dblVal = before->dblVal + 1;
+  EXPECT_EQ(session.Write(setpoint, *value.get()), OPC_E_BADRIGHTS);
+  Variant after;
+  ASSERT_EQ(session.Read(setpoint, &after), S_OK);
+  EXPECT_EQ(after->dblVal, before->dblVal);
+  EXPECT_NE(Log().find(", read only"), std::string::npos) << Log();
+}
+
+TEST_F(RemoteTest, AllowAnyClientLetsAnUnlistedClientInAndWarns) {
+  ASSERT_EQ(::unlink(rpc::AuthorizedClientsPath().c_str()), 0);
+  StopServer();
+  StartServer({"--listen", "0", "--allow-any-client"});
+  EXPECT_NE(Log().find("warning: --allow-any-client"), std::string::npos) << Log();
+  OpcSession session;
+  ASSERT_EQ(session.Connect(kClsid, Computer("localhost")), S_OK) << Log();
+  OPCHANDLE setpoint = 0;
+  ASSERT_EQ(session.AddItem(u"Boiler.Setpoint", &setpoint), S_OK);
+  Variant value;
+  value->vt = VT_R8;
+  value->dblVal = 60;
+  EXPECT_EQ(session.Write(setpoint, *value.get()), S_OK);
 }
 
 }  // namespace

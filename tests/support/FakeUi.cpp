@@ -32,7 +32,9 @@ void FakeListBox::ResetContent() {
   selected_ = -1;
 }
 
-int FakeListBox::GetCount() const { return static_cast<int>(lines_.size()); }
+int FakeListBox::GetCount() const {
+  return static_cast<int>(lines_.size());
+}
 
 int FakeListBox::GetText(int index, std::string* text) const {
   if (index < 0 || index >= GetCount()) return ui::LB_ERR;
@@ -40,7 +42,9 @@ int FakeListBox::GetText(int index, std::string* text) const {
   return static_cast<int>(text->size());
 }
 
-int FakeListBox::GetCurSel() const { return selected_ >= 0 ? selected_ : ui::LB_ERR; }
+int FakeListBox::GetCurSel() const {
+  return selected_ >= 0 ? selected_ : ui::LB_ERR;
+}
 
 int FakeListBox::SetCurSel(int index) {
   if (index < 0 || index >= GetCount()) {
@@ -62,7 +66,9 @@ std::intptr_t FakeListBox::GetItemData(int index) const {
   return lines_[index].data;
 }
 
-void FakeListBox::SetHorizontalExtent(int pixels) { extent_ = pixels; }
+void FakeListBox::SetHorizontalExtent(int pixels) {
+  extent_ = pixels;
+}
 
 std::vector<std::string> FakeListBox::Lines() const {
   std::vector<std::string> out;
@@ -80,6 +86,15 @@ int RecordingMessageBox::Show(std::string_view text, std::string_view caption, u
                               ui::Owner owner) {
   shown.push_back({std::string(text), std::string(caption), icon, owner});
   return ui::IDOK;
+}
+
+int RecordingMessageBox::AskYesNo(std::string_view text, std::string_view caption, ui::Icon icon,
+                                  ui::Owner owner) {
+  shown.push_back({std::string(text), std::string(caption), icon, owner});
+  if (answers.empty()) return ui::IDNO;
+  int answer = answers.front();
+  answers.erase(answers.begin());
+  return answer;
 }
 
 std::vector<std::string> RecordingMessageBox::Texts() const {

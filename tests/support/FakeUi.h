@@ -53,7 +53,12 @@ class RecordingMessageBox final : public ui::MessageBox {
  public:
   int Show(std::string_view text, std::string_view caption, ui::Icon icon,
            ui::Owner owner) override;
+  // Recorded as shown; answered from `answers` in order, IDNO once they
+  // run out.
+  int AskYesNo(std::string_view text, std::string_view caption, ui::Icon icon,
+               ui::Owner owner) override;
   std::vector<ShownMessage> shown;
+  std::vector<int> answers;
   // Texts only, in order.
   std::vector<std::string> Texts() const;
   void Clear() { shown.clear(); }
@@ -69,8 +74,8 @@ class FakeStatusText final : public ui::StatusText {
 
 // All ports of one main window.
 struct FakeWindow {
-  FakeListBox localServers, serverInfo, itemNames, values, timeStamps, qualities, types,
-      cycleBox, itemCount, roleBox;
+  FakeListBox localServers, serverInfo, itemNames, values, timeStamps, qualities, types, cycleBox,
+      itemCount, roleBox;
   RecordingMessageBox messages;
   FakeStatusText databaseStatus;
 

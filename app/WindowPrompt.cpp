@@ -1,0 +1,20 @@
+#include "app/WindowPrompt.h"
+
+namespace tagwell {
+
+namespace {
+
+constexpr const char* kCaption = "Remote Server connection";
+
+}  // namespace
+
+bool WindowPrompt::Ask(const std::string& text) {
+  if (!box_ || !OnWindowThread()) return false;
+  return box_->AskYesNo(text, kCaption, ui::Icon::Warning, ui::Owner::MainWindow) == ui::IDYES;
+}
+
+void WindowPrompt::Tell(const std::string& text) {
+  if (box_ && OnWindowThread()) box_->Post(text, kCaption, ui::Icon::Warning);
+}
+
+}  // namespace tagwell

@@ -1,0 +1,146 @@
+// A desktop client and a tagwell-server on another "computer" (loopback
+// TCP): the server lets the client in once it is authorized, the operator
+// trusts the server on first use, and after the server was killed and
+// started again with its key the client reads again without a question.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <regex>
+
+#include "tests/e2e/Process.h"
+#include "tests/support/TempDir.h"
+
+namespace tagwell::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kClsid = "{6E0C5A1D-3B7F-4C2E-9A41-2F8D7B1C9E53}";
+
+// A TCP port that was free a moment ago (the server binds it with
+// SO_REUSEADDR).
+std::string FreePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(fd);
+  return std::to_string(ntohs(address.sin_port));
+}
+
+bool Listens(const std::string& port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(std::stoi(port)));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return connected;
+}
+
+std::string FingerprintIn(const std::string& text) {
+  static const std::regex print("[0-9A-F]{2}(:[0-9A-F]{2}){31}");
+  std::smatch found;
+  return std::regex_search(text, found, print) ? found.str() : "";
+}
+
+std::vector<std::string> Starting(const std::vector<std::string>& lines, const std::string& head) {
+  std::vector<std::string> out;
+  std::copy_if(lines.begin(), lines.end(), std::back_inserter(out),
+               [&](const std::string& line) { return line.rfind(head, 0) == 0; });
+  return out;
+}
+
+class RemoteClient : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::mkdir(work_.File("runtime").c_str(), 0700);
+    ::mkdir(work_.File("config").c_str(), 0700);
+    env_ = {{"XDG_RUNTIME_DIR", work_.File("runtime")},
+            {"XDG_CONFIG_HOME", work_.File("config")},
+            {"QT_QPA_PLATFORM", "offscreen"}};
+  }
+  void TearDown() override {
+    if (server_) server_->Terminate();
+  }
+
+  // Runs tagwell-server with arguments to its end; its first output line.
+  std::string RunServer(const std::vector<std::string>& arguments) {
+    ChildProcess run(ProgramFolder() + "/tagwell-server", arguments, work_.path(), env_);
+    auto line = run.ReadLine(10s, [](const std::string&) { return true; });
+    EXPECT_EQ(run.Wait(10s), 0);
+    return line.value_or("");
+  }
+  void StartServer() {
+    server_ = std::make_unique<ChildProcess>(ProgramFolder() + "/tagwell-server",
+                                             std::vector<std::string>{"--listen", port_},
+                                             work_.path(), env_);
+    ASSERT_TRUE(WaitUntil([&] { return Listens(port_); }, 20s)) << "the server never listened";
+  }
+
+  TempDir work_;
+  std::map<std::string, std::string> env_;
+  std::string port_ = FreePort();
+  std::unique_ptr<ChildProcess> server_;
+};
+
+TEST_F(RemoteClient, AuthorizedTrustedOnFirstUseAndBackWithoutAQuestion) {
+  const std::string serverPrint = RunServer({"--fingerprint"});
+  ASSERT_EQ(FingerprintIn(serverPrint), serverPrint);
+  StartServer();
+  auto client = std::make_unique<ChildProcess>(ProgramFolder() + "/tagwell_e2e_driver",
+                                               std::vector<std::string>{}, work_.path(), env_);
+  const std::string remote = "remote localhost:" + port_ + " " + kClsid;
+
+  // Not authorized yet: refused, and told which certificate to authorize.
+  EXPECT_EQ(client->Ask(remote), "ok connected=0");
+  auto refusals = Starting(client->skipped(), "box Remote Server connection|The server at");
+  ASSERT_EQ(refusals.size(), 1u);
+  const std::string clientPrint = FingerprintIn(refusals[0]);
+  ASSERT_FALSE(clientPrint.empty()) << refusals[0];
+  EXPECT_TRUE(Starting(client->skipped(), "ask ").empty()) << "nothing asked before";
+  EXPECT_EQ(RunServer({"--authorize", clientPrint, "e2e client"}).rfind("authorized", 0), 0u);
+
+  // First use: No cancels with the usual boxes, Yes connects.
+  EXPECT_EQ(client->Ask(remote), "ok connected=0");
+  auto asked = Starting(client->skipped(), "ask Remote Server connection|");
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_NE(asked[0].find(serverPrint), std::string::npos) << asked[0];
+  // The usual box, after the refusal and after the No.
+  EXPECT_EQ(Starting(client->skipped(), "box Remote Server connection|Error: couldn't").size(), 2u);
+  EXPECT_EQ(client->Ask("answer yes"), "ok");
+  EXPECT_EQ(client->Ask(remote), "ok connected=1");
+  EXPECT_EQ(Starting(client->skipped(), "ask ").size(), 2u);
+
+  WriteFile(work_.File("two.xml"),
+            "<ItemList>\n  <Item><Name>Boiler.Setpoint</Name></Item>\n"
+            "  <Item><Name>Line1.Speed</Name></Item>\n</ItemList>\n");
+  EXPECT_EQ(client->Ask("load " + work_.File("two.xml")), "ok items=2");
+  EXPECT_EQ(client->Ask("cycle 0.5"), "ok cycle=0.5");
+  EXPECT_EQ(client->Ask("read"), "ok");
+  ASSERT_TRUE(WaitUntil([&] { return client->Ask("qualities") == "ok Good|Good|"; }, 10s));
+
+  // The server dies and comes back with its key: the client reconnects by
+  // itself and nobody is asked anything.
+  ::kill(server_->pid(), SIGKILL);
+  server_->Wait(5s);
+  ASSERT_TRUE(WaitUntil([&] { return client->Ask("qualities") != "ok Good|Good|"; }, 10s));
+  StartServer();
+  ASSERT_TRUE(WaitUntil([&] { return client->Ask("qualities") == "ok Good|Good|"; }, 30s));
+  EXPECT_EQ(Starting(client->skipped(), "ask ").size(), 2u);
+  EXPECT_EQ(client->Ask("exit"), "ok");
+  EXPECT_EQ(client->Wait(20s), 0);
+}
+
+}  // namespace
+}  // namespace tagwell::testing
