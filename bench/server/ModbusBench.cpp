@@ -117,7 +117,7 @@ void DeviceRead(benchmark::State& state) {
   for (auto _ : state)
     if (!reader.Read()) state.SkipWithError("a read was not good");
 }
-BENCHMARK(DeviceRead)->Unit(benchmark::kMillisecond);
+BENCHMARK(DeviceRead)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
 void BareLibmodbus(benchmark::State& state) {
   modbus_t* context = modbus_new_tcp("127.0.0.1", Peer().port());
@@ -134,7 +134,7 @@ void BareLibmodbus(benchmark::State& state) {
   modbus_close(context);
   modbus_free(context);
 }
-BENCHMARK(BareLibmodbus)->Unit(benchmark::kMillisecond);
+BENCHMARK(BareLibmodbus)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
 void ReadCycle(benchmark::State& state) {
   Reader reader(state.range(0) != 0);
