@@ -252,8 +252,11 @@ void ModbusDevice::State::Serve(std::unique_lock<std::mutex>& lock, Steady::time
   lock.lock();
   if (poll) *nextPoll = std::max(start + definition.period, Steady::now());
   if (!alive) {
-    deadUntil = start + definition.period;
-    *nextPoll = std::max(deadUntil, Steady::now());
+    // Until the next poll, and at least one timeout from now: with a poll
+    // period shorter than the timeout, reads would otherwise wait for
+    // attempt after attempt.
+    deadUntil = std::max(start + definition.period, Steady::now() + definition.timeout);
+    *nextPoll = deadUntil;
   }
   for (auto& read : taken) read->done = true;
   for (WriteRequest* write : writing) write->done = true;

@@ -6,9 +6,9 @@
 // requests for neighbouring registers (at most 125 registers or 2000 bits
 // each). A request the device does not answer within its response timeout
 // (or a connection it refuses) makes the device dead until the next poll
-// period: meanwhile reads answer at once from the cache with quality
-// OPC_QUALITY_COMM_FAILURE and writes fail at once, so a dead device costs a
-// caller at most one response timeout.
+// period, and at least for one more timeout: meanwhile reads answer at
+// once from the cache with quality OPC_QUALITY_COMM_FAILURE and writes fail
+// at once, so a dead device costs a caller at most one response timeout.
 //
 // Qualities: OPC_QUALITY_NOT_CONNECTED until the device first answers for a
 // point, OPC_QUALITY_COMM_FAILURE while it does not answer,
