@@ -152,8 +152,8 @@ ModbusDevice::ModbusDevice(ModbusDeviceDefinition definition, std::vector<Device
   const com::FILETIME now = s.clock->Now();
   for (const DevicePoint& p : s.points) {
     State::Cached& c = s.cache.emplace_back();
-    c.reading.value =
-        DecodePoint(p.point, std::vector<std::uint16_t>(PointWidth(p.point), 0), p.euLow, p.euHigh);
+    const std::vector<std::uint16_t> zeros(PointWidth(p.point), 0);
+    c.reading.value = DecodePoint(p.point, zeros.data(), p.euLow, p.euHigh);
     c.reading.quality = com::OPC_QUALITY_NOT_CONNECTED;
     c.reading.timeStamp = now;
   }
@@ -382,9 +382,8 @@ void ModbusDevice::State::Store(const Block& block, const Answer& answer) {
       c.reading.quality = com::OPC_QUALITY_DEVICE_FAILURE;
       continue;
     }
-    const auto first = answer.words.begin() + (p.point.address - block.start);
-    const std::vector<std::uint16_t> words(first, first + PointWidth(p.point));
-    c.reading.value = DecodePoint(p.point, words, p.euLow, p.euHigh);
+    c.reading.value = DecodePoint(p.point, answer.words.data() + (p.point.address - block.start),
+                                  p.euLow, p.euHigh);
     c.reading.quality = com::OPC_QUALITY_GOOD;
   }
 }

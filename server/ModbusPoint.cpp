@@ -41,8 +41,7 @@ const EncodingEntry& EntryOf(Encoding encoding) {
 }
 
 // The words of a 32- or 64-bit number, most significant first.
-std::uint64_t Gather(const ModbusPoint& point, const std::vector<std::uint16_t>& words,
-                     unsigned n) {
+std::uint64_t Gather(const ModbusPoint& point, const std::uint16_t* words, unsigned n) {
   std::uint64_t bits = 0;
   for (unsigned i = 0; i < n; ++i) bits = (bits << 16) | words[point.lowWordFirst ? n - 1 - i : i];
   return bits;
@@ -58,7 +57,7 @@ void Scatter(const ModbusPoint& point, std::uint64_t bits, unsigned n,
 }
 
 // The number the registers hold, before scaling.
-double RawNumber(const ModbusPoint& point, const std::vector<std::uint16_t>& words) {
+double RawNumber(const ModbusPoint& point, const std::uint16_t* words) {
   switch (point.encoding) {
     case Encoding::Bool:
       return words[0] != 0 ? 1.0 : 0.0;
@@ -114,7 +113,7 @@ std::optional<std::uint64_t> RawBits(const ModbusPoint& point, double raw) {
   return std::nullopt;
 }
 
-com::Variant DecodeString(const ModbusPoint& point, const std::vector<std::uint16_t>& words) {
+com::Variant DecodeString(const ModbusPoint& point, const std::uint16_t* words) {
   std::string text;
   for (unsigned i = 0; i < point.stringLength; ++i) {
     const char pair[2] = {static_cast<char>(words[i] >> 8), static_cast<char>(words[i] & 0xFF)};
@@ -217,25 +216,44 @@ std::string CheckPoint(const ModbusPoint& point) {
   return {};
 }
 
-com::Variant DecodePoint(const ModbusPoint& point, const std::vector<std::uint16_t>& words,
-                         double euLow, double euHigh) {
+com::Variant DecodePoint(const ModbusPoint& point, const std::uint16_t* words, double euLow,
+                         double euHigh) {
   if (point.encoding == Encoding::String) return DecodeString(point, words);
-  double number = RawNumber(point, words);
+  const double number = RawNumber(point, words);
+  // Set member by member: every raw number of the encoding fits its
+  // canonical type exactly, and this runs for every point of every poll.
+  com::Variant value;
+  com::VARIANT& v = *value.get();
+  v.vt = CanonicalTypeOf(point);
   if (point.scaling) {
     const Scaling& s = *point.scaling;
-    number = euLow + (number - s.rawLow) * (euHigh - euLow) / (s.rawHigh - s.rawLow);
-  }
-  com::Variant value;
-  if (point.encoding == Encoding::Bool) {
-    value->vt = com::VT_BOOL;
-    value->boolVal = number != 0.0 ? com::VARIANT_TRUE : com::VARIANT_FALSE;
+    v.dblVal = euLow + (number - s.rawLow) * (euHigh - euLow) / (s.rawHigh - s.rawLow);
     return value;
   }
-  com::Variant source;
-  source->vt = com::VT_R8;
-  source->dblVal = number;
-  // Every raw number of the encoding fits its canonical type exactly.
-  com::VariantChangeType(value.get(), source.get(), 0, CanonicalTypeOf(point));
+  switch (point.encoding) {
+    case Encoding::Bool:
+      v.boolVal = number != 0.0 ? com::VARIANT_TRUE : com::VARIANT_FALSE;
+      break;
+    case Encoding::Int16:
+      v.iVal = static_cast<com::SHORT>(number);
+      break;
+    case Encoding::UInt16:
+      v.uiVal = static_cast<com::USHORT>(number);
+      break;
+    case Encoding::Int32:
+      v.lVal = static_cast<com::LONG>(number);
+      break;
+    case Encoding::UInt32:
+      v.ulVal = static_cast<com::ULONG>(number);
+      break;
+    case Encoding::Float32:
+      v.fltVal = static_cast<float>(number);
+      break;
+    case Encoding::Float64:
+    case Encoding::String:
+      v.dblVal = number;
+      break;
+  }
   return value;
 }
 

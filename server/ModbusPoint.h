@@ -64,8 +64,8 @@ std::string CheckPoint(const ModbusPoint& point);
 
 // The value of the point from its words (registers, or bits as 0/1, at
 // least PointWidth of them), in the canonical type.
-com::Variant DecodePoint(const ModbusPoint& point, const std::vector<std::uint16_t>& words,
-                         double euLow, double euHigh);
+com::Variant DecodePoint(const ModbusPoint& point, const std::uint16_t* words, double euLow,
+                         double euHigh);
 // The words to write for value (of the canonical type): S_OK, or
 // OPC_E_RANGE when it does not fit the encoding (a text longer than the
 // registers hold, a scaled value beyond the raw type).
