@@ -1,7 +1,10 @@
 #include "server/AddressSpace.h"
 
 #include <cmath>
+#include <map>
 #include <unordered_set>
+
+#include "server/ModbusDevice.h"
 
 namespace tagwell::server {
 namespace {
@@ -111,7 +114,25 @@ std::string CheckSignal(const std::string& id, const ItemDefinition& item) {
   return {};
 }
 
-std::string CheckItem(const std::string& id, const ItemDefinition& item) {
+std::string CheckDeviceItem(const std::string& id, const ItemDefinition& item,
+                            std::size_t deviceCount) {
+  const ModbusPoint& point = *item.modbus;
+  if (point.device >= deviceCount) return "item " + id + ": no such device";
+  if (std::string e = CheckPoint(point); !e.empty()) return "item " + id + ": " + e;
+  if (item.canonicalType != CanonicalTypeOf(point))
+    return "item " + id + ": the type does not fit the encoding";
+  const com::DWORD rights =
+      com::OPC_READABLE | (IsWritableKind(point.kind) ? com::OPC_WRITEABLE : com::DWORD{0});
+  if (item.accessRights != rights) return "item " + id + ": the access does not fit the register";
+  if (item.signal.kind != SignalKind::Static) return "item " + id + ": a device item has no signal";
+  if ((item.euType == com::OPC_ANALOG) != point.scaling.has_value())
+    return "item " + id + ": a scaled item is analog, and only a scaled one";
+  return {};
+}
+
+std::string CheckItem(const std::string& id, const ItemDefinition& item, std::size_t deviceCount) {
+  if (item.modbus)
+    if (std::string e = CheckDeviceItem(id, item, deviceCount); !e.empty()) return e;
   if (!IsSupportedCanonicalType(item.canonicalType))
     return "item " + id + ": unsupported type " + std::to_string(item.canonicalType);
   if (!(item.accessRights & com::OPC_READABLE) ||
@@ -137,6 +158,7 @@ std::string JoinId(const std::string& path, const std::string& name) {
 }
 
 struct Validator {
+  std::size_t deviceCount = 0;
   std::unordered_set<std::string> itemIds;
   std::unordered_set<std::string> branchPaths;
 
@@ -145,7 +167,7 @@ struct Validator {
       if (std::string e = CheckName(item.name, false); !e.empty()) return e;
       const std::string id = JoinId(path, item.name);
       if (!itemIds.insert(id).second) return "the item ID " + id + " is given twice";
-      if (std::string e = CheckItem(id, item); !e.empty()) return e;
+      if (std::string e = CheckItem(id, item, deviceCount); !e.empty()) return e;
     }
     for (const BranchDefinition& sub : branch.branches) {
       if (std::string e = CheckName(sub.name, true); !e.empty()) return e;
@@ -175,6 +197,10 @@ com::Variant DefaultValue(com::VARTYPE vt) {
 
 std::string ValidateAddressSpace(const AddressSpaceDefinition& definition) {
   Validator validator;
+  validator.deviceCount = definition.devices.size();
+  for (const ModbusDeviceDefinition& device : definition.devices)
+    if (device.host.empty() || device.timeout.count() <= 0 || device.period.count() <= 0)
+      return "device " + device.path + ": needs a host, a timeout and a period";
   if (std::string e = validator.Check(definition.root, ""); !e.empty()) return e;
   for (const std::string& path : validator.branchPaths)
     if (validator.itemIds.count(path))
@@ -215,7 +241,27 @@ std::shared_ptr<AddressSpace> AddressSpace::Create(AddressSpaceDefinition defini
     space->branchesByPath_.clear();
   }
   space->branchesByPath_[""] = space->root_.get();
+  space->StartDevices(definition);
   return space;
+}
+
+AddressSpace::~AddressSpace() = default;
+
+void AddressSpace::StartDevices(const AddressSpaceDefinition& definition) {
+  slots_.resize(items_.size());
+  std::vector<std::vector<DevicePoint>> points(definition.devices.size());
+  for (const auto& item : items_) {
+    const ItemDefinition& d = item->definition;
+    if (!d.modbus) continue;
+    slots_[item->index].point = points[d.modbus->device].size();
+    points[d.modbus->device].push_back({*d.modbus, d.euLow, d.euHigh});
+  }
+  for (std::size_t i = 0; i < definition.devices.size(); ++i)
+    devices_.push_back(
+        std::make_unique<ModbusDevice>(definition.devices[i], std::move(points[i]), clock_));
+  for (const auto& item : items_)
+    if (item->definition.modbus)
+      slots_[item->index].device = devices_[item->definition.modbus->device].get();
 }
 
 void AddressSpace::AddBranch(Branch& into, const BranchDefinition& definition) {
@@ -276,6 +322,43 @@ com::HRESULT AddressSpace::CheckRequestedType(const Item& item, com::VARTYPE req
 }
 
 ItemReading AddressSpace::Read(const Item& item) const {
+  ItemReading reading;
+  const Item* one = &item;
+  ReadItems(&one, 1, false, &reading);
+  return reading;
+}
+
+void AddressSpace::ReadItems(const Item* const* items, std::size_t count, bool fromDevice,
+                             ItemReading* out) const {
+  // Device items by device, so that every device is asked before any answer
+  // is awaited.
+  std::map<ModbusDevice*, std::vector<std::size_t>> byDevice;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (const DeviceSlot& slot = slots_[items[i]->index]; slot.device)
+      byDevice[slot.device].push_back(i);
+    else
+      out[i] = ReadComputed(*items[i]);
+  }
+  struct Pending {
+    ModbusDevice* device;
+    std::shared_ptr<ModbusDevice::PendingRead> read;
+    const std::vector<std::size_t>* positions;
+  };
+  std::vector<Pending> pending;
+  for (const auto& [device, positions] : byDevice) {
+    std::vector<std::size_t> points;
+    for (std::size_t i : positions) points.push_back(slots_[items[i]->index].point);
+    pending.push_back({device, device->Begin(std::move(points), fromDevice), &positions});
+  }
+  for (const Pending& p : pending) {
+    std::vector<ItemReading> readings(p.positions->size());
+    p.device->Finish(*p.read, readings.data());
+    for (std::size_t k = 0; k < readings.size(); ++k)
+      out[(*p.positions)[k]] = std::move(readings[k]);
+  }
+}
+
+ItemReading AddressSpace::ReadComputed(const Item& item) const {
   const ItemDefinition& definition = item.definition;
   ItemReading reading;
   reading.quality = definition.quality;
@@ -314,6 +397,13 @@ com::HRESULT AddressSpace::Write(const Item& item, const com::VARIANT& value) {
     if (com::FAILED(com::VariantChangeType(number.get(), converted.get(), 0, com::VT_R8)) ||
         number->dblVal < definition.euLow || number->dblVal > definition.euHigh)
       return com::OPC_E_RANGE;
+  }
+  if (const DeviceSlot& slot = slots_[item.index]; slot.device) {
+    std::vector<std::uint16_t> words;
+    const com::HRESULT encoded = EncodePoint(*definition.modbus, *converted.get(), definition.euLow,
+                                             definition.euHigh, &words);
+    if (com::FAILED(encoded)) return encoded;
+    return slot.device->Write(slot.point, std::move(words));
   }
   const com::FILETIME now = clock_->Now();
   std::lock_guard lock(mutex_);

@@ -11,6 +11,7 @@
 
 #include "platform/opcda/OpcDa.h"
 #include "server/Clock.h"
+#include "server/ModbusPoint.h"
 #include "server/Signal.h"
 
 namespace tagwell::server {
@@ -29,6 +30,10 @@ struct ItemDefinition {
   com::Variant initialValue;  // static items: a value of the canonical type
   std::string units;          // property 100 when not empty
   std::string description;    // property 101 when not empty
+  // A device's item: where its value lives. Device items are static, their
+  // type and access follow the point (CanonicalTypeOf, IsWritableKind), and
+  // a scaled point is analog with the scaled range as its EU range.
+  std::optional<ModbusPoint> modbus;
 };
 
 struct BranchDefinition {
@@ -40,6 +45,7 @@ struct BranchDefinition {
 // The whole space; the root's own name is not used.
 struct AddressSpaceDefinition {
   BranchDefinition root;
+  std::vector<ModbusDeviceDefinition> devices;
 };
 
 struct AddressSpaceOptions {
@@ -55,6 +61,7 @@ struct AddressSpaceOptions {
 std::string ValidateAddressSpace(const AddressSpaceDefinition& definition);
 
 class AddressSpace;
+class ModbusDevice;
 
 struct Item {
   std::string id;  // fully qualified: branch path and name joined with "."
@@ -109,16 +116,26 @@ class AddressSpace final {
   // that merely overflows the requested type is accepted here; reads report it.
   com::HRESULT CheckRequestedType(const Item& item, com::VARTYPE requested) const;
 
+  // A device item gives its last polled value (never waits for the device).
   ItemReading Read(const Item& item) const;
-  // Converts value to the item's canonical type and stores it. Results:
+  // Reads count items into out. A device read (fromDevice) of device items
+  // waits for values their devices send after the call began, for all the
+  // devices at once; each device costs at most its response timeout.
+  void ReadItems(const Item* const* items, std::size_t count, bool fromDevice,
+                 ItemReading* out) const;
+  // Converts value to the item's canonical type and stores it (a device
+  // item: writes it to the device and waits for the answer). Results:
   // OPC_E_BADRIGHTS (not writable), OPC_E_BADTYPE (empty or not
   // convertible), OPC_E_RANGE (overflows the type, or outside the EU range
-  // of an analog item).
+  // of an analog item, or beyond what the device item's encoding holds),
+  // and a device's failures (ModbusDevice::Write).
   com::HRESULT Write(const Item& item, const com::VARIANT& value);
 
  private:
   AddressSpace(std::shared_ptr<Clock> clock, AddressSpaceOptions options);
   void AddBranch(Branch& into, const BranchDefinition& definition);
+  // A static or signal item's reading.
+  ItemReading ReadComputed(const Item& item) const;
 
   struct Stored {
     com::Variant value;
@@ -134,6 +151,17 @@ class AddressSpace final {
   std::unordered_map<std::string, const Branch*> branchesByPath_;
   mutable std::mutex mutex_;
   std::vector<Stored> stored_;  // static values by Item::index; guarded by mutex_
+  struct DeviceSlot {
+    ModbusDevice* device = nullptr;  // null: not a device item
+    std::size_t point = 0;
+  };
+  std::vector<DeviceSlot> slots_;  // by Item::index
+  // Declared last: the device threads stop before the rest goes.
+  std::vector<std::unique_ptr<ModbusDevice>> devices_;
+  void StartDevices(const AddressSpaceDefinition& definition);
+
+ public:
+  ~AddressSpace();
 };
 
 // Maps a failed VariantChangeType to the OPC code for the item: overflow is

@@ -2,60 +2,34 @@
 
 #include <QDomDocument>
 #include <QFile>
-#include <charconv>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <stdexcept>
-#include <vector>
+
+#include "server/XmlParsing.h"
 
 namespace tagwell::server {
+
+namespace xml {
+
+std::string JoinPath(const std::string& path, const std::string& name) {
+  return path.empty() ? name : path + "." + name;
+}
+
+void ParseState::Claim(const QDomElement& element, const std::string& name, bool branch) {
+  auto [it, added] = names.emplace(name, Seen{branch, element.lineNumber()});
+  if (added) return;
+  const std::string first = " (first at line " + std::to_string(it->second.line) + ")";
+  if (it->second.branch != branch)
+    throw XmlFault(element, "the name " + name + " is used for a branch and an item" + first);
+  throw XmlFault(element,
+                 (branch ? "the branch " : "the item ID ") + name + " is given twice" + first);
+}
+
+}  // namespace xml
+
 namespace {
 
-// A fault at an element; caught by Parse and turned into the error text.
-struct XmlFault : std::runtime_error {
-  XmlFault(const QDomElement& at, const std::string& what)
-      : std::runtime_error(what), line(at.lineNumber()), column(at.columnNumber()) {}
-  int line;
-  int column;
-};
-
-std::string Utf8(const QString& text) {
-  return text.toStdString();
-}
-
-std::string Attribute(const QDomElement& element, const char* name) {
-  return Utf8(element.attribute(QString::fromLatin1(name)));
-}
-
-void CheckAttributes(const QDomElement& element, std::initializer_list<const char*> allowed) {
-  const QDomNamedNodeMap attributes = element.attributes();
-  for (int i = 0; i < attributes.count(); ++i) {
-    const QString name = attributes.item(i).nodeName();
-    bool known = false;
-    for (const char* a : allowed) known = known || name == QLatin1String(a);
-    if (!known)
-      throw XmlFault(
-          element, "unknown attribute \"" + Utf8(name) + "\" on <" + Utf8(element.tagName()) + ">");
-  }
-}
-
-double ParseNumber(const QDomElement& at, std::string_view what, std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  double value = 0.0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size() ||
-      !std::isfinite(value))
-    throw XmlFault(at, std::string(what) + " \"" + std::string(text) + "\" is not a number");
-  return value;
-}
-
-double NumberAttribute(const QDomElement& element, const char* name, double fallback) {
-  if (!element.hasAttribute(QString::fromLatin1(name))) return fallback;
-  return ParseNumber(element, name, Attribute(element, name));
-}
+using namespace xml;
 
 struct TypeName {
   const char* text;
@@ -239,19 +213,24 @@ ItemDefinition ParseItem(const QDomElement& element) {
   return item;
 }
 
-void ParseChildren(const QDomElement& element, BranchDefinition& branch) {
+void ParseChildren(const QDomElement& element, const std::string& path, BranchDefinition& branch,
+                   ParseState& state) {
   for (QDomNode n = element.firstChild(); !n.isNull(); n = n.nextSibling()) {
     CheckNoText(n);
     if (!n.isElement()) continue;
     const QDomElement child = n.toElement();
     if (child.tagName() == QLatin1String("Item")) {
       branch.items.push_back(ParseItem(child));
+      state.Claim(child, JoinPath(path, branch.items.back().name), false);
     } else if (child.tagName() == QLatin1String("Branch")) {
       CheckAttributes(child, {"name"});
       BranchDefinition sub;
       sub.name = Attribute(child, "name");
-      ParseChildren(child, sub);
+      state.Claim(child, JoinPath(path, sub.name), true);
+      ParseChildren(child, JoinPath(path, sub.name), sub, state);
       branch.branches.push_back(std::move(sub));
+    } else if (child.tagName() == QLatin1String("ModbusDevice")) {
+      branch.branches.push_back(ParseModbusDevice(child, path, state));
     } else {
       throw XmlFault(
           child, "unexpected <" + Utf8(child.tagName()) + "> in <" + Utf8(element.tagName()) + ">");
@@ -284,7 +263,9 @@ AddressSpaceFile ParseAddressSpaceXml(std::string_view xml, std::string_view sou
       throw XmlFault(root,
                      "the document element is <" + Utf8(root.tagName()) + ">, not <AddressSpace>");
     CheckAttributes(root, {});
-    ParseChildren(root, definition.root);
+    ParseState state;
+    state.definition = &definition;
+    ParseChildren(root, "", definition.root, state);
   } catch (const XmlFault& fault) {
     result.error = Located(sourceName, fault.line, fault.column, fault.what());
     return result;

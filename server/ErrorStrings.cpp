@@ -1,6 +1,7 @@
 #include "server/ErrorStrings.h"
 
 #include "platform/opcda/OpcDa.h"
+#include "server/ModbusDevice.h"
 
 namespace tagwell::server {
 namespace {
@@ -54,7 +55,7 @@ constexpr ErrorEntry kErrors[] = {
 const char* ErrorText(com::HRESULT code) {
   for (const ErrorEntry& e : kErrors)
     if (e.code == code) return e.text;
-  return nullptr;
+  return ModbusErrorText(code);
 }
 
 }  // namespace tagwell::server

@@ -5,8 +5,8 @@
 
 namespace tagwell::server {
 
-// The text for an OPC or common COM result code, or null for a code the
-// server does not know.
+// The text for an OPC or common COM result code, or a device's write
+// failure (ModbusErrorText), or null for a code the server does not know.
 const char* ErrorText(com::HRESULT code);
 
 }  // namespace tagwell::server

@@ -183,13 +183,13 @@ com::HRESULT SimulationGroup::CreateEnumerator(com::REFIID riid, com::LPUNKNOWN*
   return empty ? com::S_FALSE : com::S_OK;
 }
 
-com::HRESULT SimulationGroup::ReadOne(const GroupItem& entry, com::OPCDATASOURCE source,
+com::HRESULT SimulationGroup::ReadOne(const GroupItem& entry, bool groupActive,
+                                      com::OPCDATASOURCE source, ItemReading reading,
                                       com::OPCITEMSTATE* state) {
-  ItemReading reading = space_->Read(*entry.item);
   state->hClient = entry.clientHandle;
   state->ftTimeStamp = reading.timeStamp;
   state->wQuality = reading.quality;
-  if (source == com::OPC_DS_CACHE && !(entry.active && settings_.active))
+  if (source == com::OPC_DS_CACHE && !(entry.active && groupActive))
     state->wQuality = com::OPC_QUALITY_OUT_OF_SERVICE;
   const com::VARTYPE wanted = entry.requestedType;
   if (wanted == com::VT_EMPTY || wanted == reading.value->vt)
@@ -209,14 +209,35 @@ com::HRESULT SimulationGroup::Read(com::OPCDATASOURCE source, com::DWORD count,
   *errors = nullptr;
   if (count == 0 || !handles || (source != com::OPC_DS_CACHE && source != com::OPC_DS_DEVICE))
     return com::E_INVALIDARG;
-  com::OPCITEMSTATE* out = TaskArray<com::OPCITEMSTATE>(count);
-  if (!out) return com::E_OUTOFMEMORY;
-  const com::HRESULT hr = ForEachHandle(count, handles, errors, [&](auto it, com::DWORD i) {
-    return ReadOne(it->second, source, &out[i]);
+  // The items are taken under the lock and read without it: a device read
+  // may wait for a device, and the group's other calls must not.
+  std::vector<GroupItem> entries(count);
+  std::vector<const Item*> items;
+  std::vector<com::DWORD> positions;
+  bool groupActive = false;
+  com::HRESULT hr = ForEachHandle(count, handles, errors, [&](auto it, com::DWORD i) {
+    entries[i] = it->second;
+    items.push_back(it->second.item);
+    positions.push_back(i);
+    return com::S_OK;
   });
-  if (com::FAILED(hr)) {
-    com::CoTaskMemFree(out);
-    return hr;
+  if (com::FAILED(hr)) return hr;
+  {
+    std::lock_guard lock(mutex_);
+    groupActive = settings_.active;
+  }
+  std::vector<ItemReading> readings(items.size());
+  space_->ReadItems(items.data(), items.size(), source == com::OPC_DS_DEVICE, readings.data());
+  com::OPCITEMSTATE* out = TaskArray<com::OPCITEMSTATE>(count);
+  if (!out) {
+    com::CoTaskMemFree(*errors);
+    *errors = nullptr;
+    return com::E_OUTOFMEMORY;
+  }
+  for (std::size_t k = 0; k < items.size(); ++k) {
+    const com::DWORD i = positions[k];
+    (*errors)[i] = ReadOne(entries[i], groupActive, source, std::move(readings[k]), &out[i]);
+    if ((*errors)[i] != com::S_OK) hr = com::S_FALSE;
   }
   *states = out;
   return hr;

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "server/AddressSpace.h"
 #include "server/ComSupport.h"
@@ -46,8 +47,10 @@ class SimulationGroup final : public com::IOPCItemMgt, public com::IOPCSyncIO {
   com::HRESULT CreateEnumerator(com::REFIID riid, com::LPUNKNOWN* ppUnk) override;
 
   // IOPCSyncIO. A cache read of an inactive item or of an item in an
-  // inactive group has quality OPC_QUALITY_OUT_OF_SERVICE; otherwise cache and
-  // device reads are the same, as the simulation computes each value on demand.
+  // inactive group has quality OPC_QUALITY_OUT_OF_SERVICE. Simulated items
+  // read the same from cache and device, as each value is computed on
+  // demand; a device item's cache read gives its last polled value, a device
+  // read waits for its device (AddressSpace::ReadItems).
   com::HRESULT Read(com::OPCDATASOURCE source, com::DWORD count, com::OPCHANDLE* handles,
                     com::OPCITEMSTATE** states, com::HRESULT** errors) override;
   com::HRESULT Write(com::DWORD count, com::OPCHANDLE* handles, com::VARIANT* values,
@@ -64,7 +67,8 @@ class SimulationGroup final : public com::IOPCItemMgt, public com::IOPCSyncIO {
   com::HRESULT ForEachHandle(com::DWORD count, com::OPCHANDLE* handles, com::HRESULT** errors,
                              Fn perItem);
   com::HRESULT CheckDefinition(const com::OPCITEMDEF& definition, const Item** item) const;
-  com::HRESULT ReadOne(const GroupItem& entry, com::OPCDATASOURCE source, com::OPCITEMSTATE* state);
+  static com::HRESULT ReadOne(const GroupItem& entry, bool groupActive, com::OPCDATASOURCE source,
+                              ItemReading reading, com::OPCITEMSTATE* state);
   ~SimulationGroup() = default;
   friend com::ULONG ReleaseObject<SimulationGroup>(SimulationGroup*, com::RefCount&);
 

@@ -33,9 +33,9 @@ std::shared_ptr<server::AddressSpace> LoadSpace(const HostOptions& options, std:
                                   error);
 }
 
-rpc::ObjectFactory SimulationFactory(std::shared_ptr<server::AddressSpace> space) {
-  return [space](const com::CLSID& clsid, com::IUnknown** object) -> com::HRESULT {
-    if (clsid != server::CLSID_TagwellSimulation) return com::REGDB_E_CLASSNOTREG;
+rpc::ObjectFactory ClassFactory(std::shared_ptr<server::AddressSpace> space, com::CLSID served) {
+  return [space, served](const com::CLSID& clsid, com::IUnknown** object) -> com::HRESULT {
+    if (clsid != served) return com::REGDB_E_CLASSNOTREG;
     return server::CreateSimulationServer(space, com::IID_IUnknown,
                                           reinterpret_cast<void**>(object));
   };
@@ -79,23 +79,57 @@ kj::Promise<void> OnSignal(kj::UnixEventPort& port, int signal, const char* name
 }  // namespace
 
 std::string DefaultEndpointPath() {
-  std::string path;
-  if (auto entry = registry::InstalledServers().FindByProgId(server::kSimulationProgId))
-    if (rpc::ParseUnixEndpoint(entry->endpoint, &path)) return path;
-  return registry::RuntimeFolder() + "/tagwell/" + server::kSimulationProgId + ".sock";
+  std::string error;
+  auto served = ResolveServedClass("", &error);
+  return served ? served->endpointPath : std::string();
+}
+
+std::optional<ServedClass> ResolveServedClass(const std::string& text, std::string* error) {
+  ServedClass served;
+  std::optional<registry::ServerEntry> entry;
+  const registry::Registry& installed = registry::InstalledServers();
+  if (text.empty()) {
+    served.clsid = server::CLSID_TagwellSimulation;
+    served.name = server::kSimulationProgId;
+    entry = installed.FindByProgId(served.name);
+    if (entry && entry->clsid != served.clsid) entry.reset();
+  } else if (text.front() == '{') {
+    if (!com::ParseGuid(text, &served.clsid)) {
+      *error = "--class: \"" + text + "\" is not a CLSID";
+      return std::nullopt;
+    }
+    served.name = text;
+    entry = installed.FindByClsid(served.clsid);
+  } else {
+    entry = installed.FindByProgId(text);
+    if (!entry) {
+      *error = "--class: no registration file names the ProgID " + text;
+      return std::nullopt;
+    }
+    served.clsid = entry->clsid;
+  }
+  if (entry) served.name = entry->progId;
+  if (!entry || !rpc::ParseUnixEndpoint(entry->endpoint, &served.endpointPath))
+    served.endpointPath = registry::RuntimeFolder() + "/tagwell/" + served.name + ".sock";
+  return served;
 }
 
 int RunHost(const HostOptions& options) {
   kj::UnixEventPort::captureSignal(SIGTERM);
   kj::UnixEventPort::captureSignal(SIGINT);
   std::string error;
+  auto served = ResolveServedClass(options.serverClass, &error);
+  if (!served) {
+    rpc::Diagnose(kWho, "%s", error.c_str());
+    return 1;
+  }
   auto space = LoadSpace(options, &error);
   if (!space) {
     rpc::Diagnose(kWho, "%s", error.c_str());
     return 1;
   }
   auto io = kj::setupAsyncIo();
-  std::string path = options.endpointPath.empty() ? DefaultEndpointPath() : options.endpointPath;
+  std::string path = options.endpointPath.empty() ? served->endpointPath : options.endpointPath;
   EndpointClaim claim;
   int unixFd = claim.Claim(path, &error);
   if (unixFd < 0) {
@@ -107,7 +141,7 @@ int RunHost(const HostOptions& options) {
   std::unique_ptr<rpc::TlsAdmission> tls;
   listeners.push_back(
       io.lowLevelProvider->wrapListenSocketFd(unixFd, kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP));
-  rpc::Diagnose(kWho, "serving %s on unix:%s%s", server::kSimulationProgId, path.c_str(),
+  rpc::Diagnose(kWho, "serving %s on unix:%s%s", served->name.c_str(), path.c_str(),
                 options.embedding ? " (started by activation)" : "");
   if (options.tcpAddress) {
     std::uint16_t port = 0;
@@ -130,7 +164,7 @@ int RunHost(const HostOptions& options) {
   }
 
   IdleWatch idle(io.provider->getTimer(), options);
-  rpc::ObjectServer server(SimulationFactory(space));
+  rpc::ObjectServer server(ClassFactory(space, served->clsid));
   server.SetConnectionObserver([&idle](std::size_t count) {
     rpc::Diagnose(kWho, "%zu client connection%s", count, count == 1 ? "" : "s");
     idle.ConnectionsChanged(count);

@@ -88,6 +88,8 @@ std::optional<HostOptions> ParseHostOptions(const std::vector<std::string>& argu
       }
       options.authorize = true;
       options.authorizeFingerprint = *fingerprint;
+    } else if (argument == "--class") {
+      if (!value(&options.serverClass)) return std::nullopt;
     } else if (argument == "--address-space") {
       if (!value(&options.addressSpaceFile)) return std::nullopt;
     } else if (argument == "--idle-exit") {
@@ -115,8 +117,11 @@ std::string HostUsage() {
   std::snprintf(port, sizeof port, "%u", rpc::kDefaultRemotePort);
   return std::string(
              "Usage: tagwell-server [OPTIONS]\n"
-             "Serves the simulation OPC DA server \"Tagwell.Simulation.1\" to Tagwell clients.\n"
+             "Serves the simulation OPC DA server \"Tagwell.Simulation.1\" (or the class of\n"
+             "another registration file) to Tagwell clients.\n"
              "\n"
+             "  --class PROGID|{CLSID}  serve this class instead: its registration file gives\n"
+             "                          the CLSID and the endpoint\n"
              "  --endpoint unix:PATH    listen on this unix socket (default: the Endpoint of\n"
              "                          the class's registration file)\n"
              "  --listen [ADDR:]PORT    also serve remote clients over TCP, on loopback unless\n"
@@ -132,8 +137,8 @@ std::string HostUsage() {
          "  --authorize FINGERPRINT NAME [--read-only]\n"
          "                          let the client with this certificate in (to read\n"
          "                          only, with --read-only) and exit\n"
-         "  --address-space FILE    load the address space from this XML file (default:\n"
-         "                          the built-in plant)\n"
+         "  --address-space FILE    load the address space from this XML file, with its\n"
+         "                          Modbus TCP devices (default: the built-in plant)\n"
          "  --flat                  present the address space flat, without branches\n"
          "  --embedding             started by activation: exit a few seconds after the\n"
          "                          last client has gone\n"

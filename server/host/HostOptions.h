@@ -16,6 +16,9 @@ struct HostOptions {
   std::optional<std::string> tcpAddress;
   std::uint16_t tcpPort = 0;     // 0: any free port (logged)
   std::string addressSpaceFile;  // empty: the built-in plant
+  // The class served: a ProgID of a registration file or a CLSID in
+  // braces; empty: "Tagwell.Simulation.1".
+  std::string serverClass;
   bool flat = false;
   // Started by activation: exit when no client has been connected for idleExit.
   bool embedding = false;

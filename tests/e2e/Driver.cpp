@@ -7,6 +7,8 @@
 //   load FILE           Load Configuration File, answering the dialog with FILE
 //   cycle TEXT          Select cycle duration, typing TEXT and pressing OK
 //   read                Read Item
+//   select ROW          click row ROW (from 0) of the item names
+//   write TEXT          Write Item (to the selected row), typing TEXT and pressing OK
 //   monitor             Options > Connection Monitor
 //   database FILE       Connect to Database, answering the dialog with FILE
 //   disconnect          Disconnect
@@ -188,6 +190,13 @@ class Driver {
       Say("ok cycle=" + client.state.cycleText.str());
     } else if (verb == "read") {
       Command(res::IDC_READ_BUTTON);
+      Say("ok");
+    } else if (verb == "select") {
+      window_->listBox(res::IDC_ITEM_NAMES)->setCurrentRow(std::atoi(argument.c_str()));
+      Say("ok row=" + std::to_string(client.state.selectedRow));
+    } else if (verb == "write") {
+      AnswerDialogWith(QString::fromStdString(argument));
+      Command(res::IDM_WRITEITEM);
       Say("ok");
     } else if (verb == "monitor") {
       Command(res::IDM_MONITOR);

@@ -127,9 +127,44 @@ TEST_F(HostTest, AServerThatCannotStartSaysWhyAndExitsWithOne) {
   EXPECT_NE(badSpace.Stderr().find("plant.xml"), std::string::npos) << badSpace.Stderr();
   EXPECT_FALSE(FileExists(socket_));
 
+  WriteFile(dir_.File("press.xml"),
+            "<AddressSpace>\n<ModbusDevice name=\"P\" host=\"h\">\n"
+            "<Item name=\"x\" register=\"holdingRegister\" address=\"1\" encoding=\"int24\"/>\n"
+            "</ModbusDevice></AddressSpace>");
+  ChildProcess badDevice(ServerProgram(), Arguments({"--address-space", dir_.File("press.xml")}),
+                         dir_.path());
+  EXPECT_EQ(badDevice.Wait(), 1);
+  EXPECT_NE(badDevice.Stderr().find("press.xml:3:"), std::string::npos) << badDevice.Stderr();
+  EXPECT_NE(badDevice.Stderr().find("unknown encoding \"int24\""), std::string::npos);
+
+  ChildProcess unknownClass(ServerProgram(), Arguments({"--class", "Nobody.Registered.1"}),
+                            dir_.path());
+  EXPECT_EQ(unknownClass.Wait(), 1);
+  EXPECT_NE(unknownClass.Stderr().find("no registration file names the ProgID Nobody.Registered.1"),
+            std::string::npos)
+      << unknownClass.Stderr();
+
   ChildProcess badArgument(ServerProgram(), {"--listen", "x"}, dir_.path());
   EXPECT_EQ(badArgument.Wait(), 2);
   EXPECT_NE(badArgument.Stderr().find("Usage: tagwell-server"), std::string::npos);
+}
+
+// A server of another class (an operator's own registration) answers for
+// that CLSID only.
+TEST_F(HostTest, AnotherClassIsServedUnderItsOwnClsid) {
+  const char* kOther = "{2B0F6A51-7C1E-4D3A-8E55-0A1B2C3D4E5F}";
+  CLSID other{};
+  ASSERT_TRUE(ParseGuid(kOther, &other));
+  ChildProcess server(ServerProgram(), Arguments({"--class", kOther}), dir_.path());
+  ASSERT_TRUE(WaitUntil([&] { return EndpointPid(socket_) == server.pid(); })) << server.Stderr();
+  ComPtr<IOPCServer> object;
+  EXPECT_EQ(rpc::CreateObjectAt("unix:" + socket_, other, IID_IOPCServer, object.ReceiveVoid()),
+            S_OK);
+  object.Reset();
+  EXPECT_EQ(CreateAndRelease(), REGDB_E_CLASSNOTREG);
+  server.Signal(SIGTERM);
+  EXPECT_EQ(server.Wait(), 0);
+  EXPECT_NE(server.Stderr().find(std::string("serving ") + kOther), std::string::npos);
 }
 
 TEST(Registration, TheBuildAndInstallRegistrationsStartTheirTreesServer) {

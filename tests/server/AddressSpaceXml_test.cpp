@@ -151,6 +151,102 @@ TEST(AddressSpaceXml, FilesAreReadOrRefusedWithTheirName) {
   EXPECT_THAT(error, StartsWith(dir.File("bad.xml") + ":1:"));
 }
 
+// A device is a branch of its items; type and access follow the register.
+// (Nothing listens on port 9 of loopback: the device is simply not there.)
+TEST(AddressSpaceXml, ModbusDevicesAreBranchesOfTheirItems) {
+  auto space = SpaceOf(R"(<Branch name="Hall"><ModbusDevice name="Press" host="127.0.0.1" port="9">
+      <Item name="Run" register="coil" address="3"/>
+      <Item name="Level" register="inputRegister" address="0" rawLow="0" rawHigh="4095"
+            euLow="0" euHigh="100" units="%"/>
+      <Item name="Name" register="holdingRegister" address="10" encoding="string" length="4"/>
+    </ModbusDevice></Branch>)");
+  ASSERT_TRUE(space);
+  const Branch* device = space->FindBranch("Hall.Press");
+  ASSERT_NE(device, nullptr);
+  ASSERT_EQ(device->items.size(), 3u);
+  const ItemDefinition& run = space->FindItem("Hall.Press.Run")->definition;
+  EXPECT_EQ(run.canonicalType, com::VT_BOOL);
+  EXPECT_EQ(run.accessRights, com::OPC_READABLE | com::OPC_WRITEABLE);
+  const ItemDefinition& level = space->FindItem("Hall.Press.Level")->definition;
+  EXPECT_EQ(level.canonicalType, com::VT_R8);
+  EXPECT_EQ(level.accessRights, com::OPC_READABLE);
+  EXPECT_EQ(level.euType, com::OPC_ANALOG);
+  EXPECT_EQ(level.euHigh, 100.0);
+  EXPECT_EQ(level.units, "%");
+  EXPECT_EQ(space->FindItem("Hall.Press.Name")->definition.canonicalType, com::VT_BSTR);
+  // Before the device has answered.
+  EXPECT_EQ(space->Read(*space->FindItem("Hall.Press.Run")).quality,
+            com::OPC_QUALITY_NOT_CONNECTED);
+}
+
+// Every mistake names its line: the server does not start on such a file.
+TEST(AddressSpaceXml, BrokenModbusDevicesAreRefusedWithTheirLine) {
+  struct Case {
+    const char* item;  // on line 3, after a sound item on line 2
+    const char* message;
+  };
+  const Case cases[] = {
+      {R"(register="relay" address="0")", "unknown register \"relay\""},
+      {R"(register="holdingRegister" address="0" encoding="int24")", "unknown encoding \"int24\""},
+      {R"(register="holdingRegister" address="65536")", "address \"65536\" is not a whole number"},
+      {R"(register="holdingRegister" address="65535" encoding="int32")", "go beyond 65535"},
+      {R"(register="holdingRegister" address="-1")", "is not a whole number"},
+      {R"(register="holdingRegister")", "has no address"},
+      {R"(register="coil" address="0" encoding="int16")", "holds only bool"},
+      {R"(register="holdingRegister" address="0" encoding="bool")", "only for a coil"},
+      {R"(register="holdingRegister" address="0" encoding="string")", "needs a length"},
+      {R"(register="holdingRegister" address="0" encoding="int16" wordOrder="lowFirst")",
+       "word order means nothing"},
+      {R"(register="holdingRegister" address="0" wordOrder="middle")", "wordOrder \"middle\""},
+      {R"(register="holdingRegister" address="0" rawLow="0" rawHigh="10")", "scaling needs"},
+      {R"(register="holdingRegister" address="0" rawLow="5" rawHigh="5" euLow="0" euHigh="1")",
+       "rawLow < rawHigh"},
+      {R"(register="holdingRegister" address="0" type="VT_I4")", "unknown attribute \"type\""},
+      // Overlaps the string of line 2 (registers 100..103).
+      {R"(register="holdingRegister" address="103")", "overlap those of Name (line 2)"},
+  };
+  for (const Case& c : cases) {
+    const std::string xml = std::string("<AddressSpace><ModbusDevice name=\"D\" host=\"h\">\n") +
+                            R"(<Item name="Name" register="holdingRegister" address="100" )" +
+                            R"(encoding="string" length="4"/>)" + "\n<Item name=\"x\" " + c.item +
+                            "/>\n</ModbusDevice></AddressSpace>";
+    AddressSpaceFile file = ParseAddressSpaceXml(xml, "plant.xml");
+    EXPECT_FALSE(file.definition) << c.item;
+    EXPECT_THAT(file.error, StartsWith("plant.xml:3:")) << c.item;
+    EXPECT_THAT(file.error, HasSubstr(c.message)) << c.item;
+  }
+  const Case devices[] = {
+      {R"(name="D")", "has no host"},
+      {R"(name="D" host="h" port="0")", "port \"0\""},
+      {R"(name="D" host="h" unit="250")", "unit 250 is not 1 to 247, or 255"},
+      {R"(name="D" host="h" timeoutMs="fast")", "timeoutMs \"fast\""},
+      {R"(name="D" host="h" retries="3")", "unknown attribute \"retries\""},
+  };
+  for (const Case& c : devices) {
+    AddressSpaceFile file =
+        ParseAddressSpaceXml(std::string("<AddressSpace>\n<Branch name=\"A\"/>\n<ModbusDevice ") +
+                                 c.item + "/></AddressSpace>",
+                             "plant.xml");
+    EXPECT_THAT(file.error, StartsWith("plant.xml:3:")) << c.item;
+    EXPECT_THAT(file.error, HasSubstr(c.message)) << c.item;
+  }
+  // Names given twice: the second one's line, and where the first was.
+  EXPECT_THAT(ParseAddressSpaceXml("<AddressSpace>\n<Branch name=\"D\"/>\n"
+                                   "<ModbusDevice name=\"D\" host=\"h\"/></AddressSpace>",
+                                   "plant.xml")
+                  .error,
+              ::testing::AllOf(StartsWith("plant.xml:3:"),
+                               HasSubstr("the branch D is given twice (first at line 2)")));
+  EXPECT_THAT(ParseAddressSpaceXml("<AddressSpace><ModbusDevice name=\"D\" host=\"h\">\n"
+                                   "<Item name=\"x\" register=\"coil\" address=\"0\"/>\n"
+                                   "<Item name=\"x\" register=\"coil\" address=\"1\"/>\n"
+                                   "</ModbusDevice></AddressSpace>",
+                                   "plant.xml")
+                  .error,
+              ::testing::AllOf(StartsWith("plant.xml:3:"),
+                               HasSubstr("the item ID D.x is given twice (first at line 2)")));
+}
+
 // The plant the server starts with has what the client's displays need.
 TEST(DefaultPlant, HoldsEveryTypeQualityAndEdgeValueTheClientShows) {
   auto clock = std::make_shared<testing::ManualClock>(testing::TestEpoch());
