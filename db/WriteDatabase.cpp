@@ -4,6 +4,7 @@
 #include "db/AdoDatabase.h"
 #include "db/ConnectionString.h"
 #include "db/Database.h"
+#include "db/ServerRecording.h"
 #include "db/ValueText.h"
 #include "opc/Log.h"
 #include "platform/com/Runtime.h"
@@ -148,6 +149,26 @@ void ReportOutage(Client& client, std::string_view errorText) {
   LogWriteDatabaseError(client, errorText);
 }
 
+void ReportStored(Client& client) {
+  if (!client.dbWriter.outage) return;
+  client.dbWriter.outage = false;
+  LogWriteDatabaseRestored(client);
+}
+
+// Appends the reading to a server database. Rows refused by the fence (the
+// role went to another client) are not an outage: that client records them.
+int AppendServerReading(Client& client, ServerRecorder& server) {
+  if (IsEmptyString(client.reading)) return RefuseEmptyString(client);
+  std::vector<QVariantList> rows{RowValues(client.reading, 0)};
+  std::string error;
+  bool fenced = false;
+  if (server.Store(rows, client.dbWriter.roleHolder, &fenced, &error))
+    ReportStored(client);
+  else if (!fenced)
+    ReportOutage(client, error);
+  return 0;
+}
+
 // Appends the reading on an open connection. A store failure drops the row
 // and is reported as an outage; recording goes on with the next reading.
 int AppendReading(Client& client, ado::Connection& connection) {
@@ -171,9 +192,8 @@ int AppendReading(Client& client, ado::Connection& connection) {
     ErrorText text;
     FormatComError(connection.LastError(), text);
     ReportOutage(client, text.view());
-  } else if (client.dbWriter.outage) {
-    client.dbWriter.outage = false;
-    LogWriteDatabaseRestored(client);
+  } else {
+    ReportStored(client);
   }
   return 0;
 }
@@ -181,6 +201,8 @@ int AppendReading(Client& client, ado::Connection& connection) {
 }  // namespace
 
 int WriteDatabase(Client& client) {
+  if (ServerRecorder* server = ServerRecorderFor(client))
+    return AppendServerReading(client, *server);
   const com::HRESULT hrInit = com::CoInitialize(nullptr);
   client.dbWriter.connectionString =
       kConnectionPrefix + ConnectionStringValue(client.state.databasePath.view());
