@@ -164,7 +164,9 @@ int AppendServerReading(Client& client, ServerRecorder& server) {
   bool fenced = false;
   if (server.Store(rows, client.dbWriter.roleHolder, &fenced, &error))
     ReportStored(client);
-  else if (!fenced)
+  else if (fenced)
+    ++client.dbWriter.fencedRows;
+  else
     ReportOutage(client, error);
   return 0;
 }

@@ -181,6 +181,8 @@ struct DatabaseWriterState {
   // Set while this client holds the role in a server database: rows are
   // stored there only while its lease is live.
   std::string roleHolder;
+  // Rows not stored there because the lease was no longer this client's.
+  long fencedRows = 0;
 };
 
 // The window's list boxes and boxes, by control id.
