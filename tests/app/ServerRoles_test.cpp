@@ -128,6 +128,30 @@ class ServerRolesTest : public ::testing::Test {
 
 PgCluster* ServerRolesTest::cluster_ = nullptr;
 
+TEST_F(ServerRolesTest, ConnectToDatabaseChecksTheConnectionFileAtOnce) {
+  TestWindow w(folderA_.path());
+  const std::string file = cluster_->ConnectionFile(folderA_.path(), name_);
+  w.desktop.answers = {file};
+  w.Command(IDM_DB_CONNECT);
+  EXPECT_EQ(w.client().state.databaseWriting, 1);
+  EXPECT_TRUE(w.messages.shown.empty());
+
+  w.Command(IDM_DB_DISCONNECT);
+  testing::WriteFile(folderA_.File(name_ + ".pass"), "Not-The-Password-9\n");
+  w.desktop.answers = {file};
+  w.Command(IDM_DB_CONNECT);
+  EXPECT_EQ(w.client().state.databaseWriting, 0);
+  ASSERT_EQ(w.messages.shown.size(), 1u);
+  const testing::ShownMessage& box = w.messages.shown[0];
+  EXPECT_EQ(box.caption, "Connect to Database");
+  EXPECT_EQ(box.text.rfind("Error: database " + file +
+                               " cannot be used for recording:\nthe database postgres@127.0.0.1:",
+                           0),
+            0u)
+      << box.text;
+  EXPECT_EQ(box.text.find("Not-The-Password-9"), std::string::npos);
+}
+
 TEST_F(ServerRolesTest, ClientsOfTwoFoldersShareTheRoleThroughTheDatabase) {
   auto a = StartClient(folderA_), b = StartClient(folderB_);
   a->Command(IDM_MONITOR);

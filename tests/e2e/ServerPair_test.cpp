@@ -5,10 +5,7 @@
 // stopped and started again. Recording must go on with one recorder at a
 // time, every stored tick once.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
@@ -43,20 +40,6 @@ std::string Field(const std::string& answer, const std::string& key) {
 }
 
 constexpr char kSimulationClsid[] = "{6E0C5A1D-3B7F-4C2E-9A41-2F8D7B1C9E53}";
-
-int FreeLoopbackPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0)
-    port = ntohs(address.sin_port);
-  ::close(fd);
-  return port;
-}
 
 struct Tick {
   long long at;

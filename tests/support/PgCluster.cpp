@@ -26,6 +26,14 @@ std::string NewestBin() {
   return bin;
 }
 
+std::string Quoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+}  // namespace
+
 int FreeLoopbackPort() {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
@@ -39,14 +47,6 @@ int FreeLoopbackPort() {
   ::close(fd);
   return port;
 }
-
-std::string Quoted(const std::string& text) {
-  std::string quoted = "'";
-  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return quoted + "'";
-}
-
-}  // namespace
 
 bool PgCluster::Available(std::string* why) {
   if (!NewestBin().empty()) return true;

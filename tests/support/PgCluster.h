@@ -8,6 +8,9 @@
 
 namespace tagwell::testing {
 
+// A TCP port on 127.0.0.1 that was free a moment ago (0 if none).
+int FreeLoopbackPort();
+
 class PgCluster {
  public:
   // Whether the PostgreSQL server programs are installed; else the reason
