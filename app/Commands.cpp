@@ -151,8 +151,8 @@ void Commands::StartFromEmptyTable() {
   ClientState& s = client_.state;
   ReleaseInterfaces(s);
   const WindowPorts& ui = client_.ui;
-  for (ui::ListBox* box : {ui.itemNames, ui.values, ui.timeStamps, ui.qualities, ui.types,
-                           ui.itemCount})
+  for (ui::ListBox* box :
+       {ui.itemNames, ui.values, ui.timeStamps, ui.qualities, ui.types, ui.itemCount})
     box->ResetContent();
   s.lastRowIndex = s.currentRow = s.currentItem = s.itemsAdded = 0;
   s.displayedItemCount = 0;
@@ -313,6 +313,7 @@ void Commands::ConnectDatabase() {
   s.databasePath = path;
   s.databaseWriting = 1;
   client_.dbWriter.outage = false;
+  client_.dbWriter.server.reset();  // a connection file read again
   if (s.monitorItemPresent == 1 && s.isActive == 0) {
     client_.ui.messageBox->Show("Error: only \"active\" client can write in database!",
                                 "Write Database", ui::Icon::Warning, ui::Owner::None);
@@ -326,6 +327,7 @@ void Commands::DisconnectDatabase() {
   if (s.databaseWriting == 1 && (s.isActive == 1 || s.monitorItemPresent == 0))
     client_.ui.databaseStatus->SetText(kStopped);
   s.databaseWriting = 0;
+  client_.dbWriter.server.reset();  // ends a server database's connection
 }
 
 void Commands::OpenLogFile() {

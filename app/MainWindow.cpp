@@ -197,7 +197,8 @@ void MainWindow::RunAboutBox() {
 std::string MainWindow::ChooseFile(FileKind kind) {
   QString filter = kind == FileKind::ItemList
                        ? QStringLiteral("XML Files (*.xml)")
-                       : QStringLiteral("SQLite Database Files (*.db *.sqlite *.sqlite3)");
+                       // A connection file names a server database.
+                       : QStringLiteral("Database Files (*.db *.sqlite *.sqlite3 *.tagwell-db)");
   Desktop& desktop = options_.desktop ? *options_.desktop : *desktop_;
   std::string path = desktop.GetOpenFileName(this, filter);
   if (path.empty() || !QFileInfo(QString::fromStdString(path)).isFile()) return {};

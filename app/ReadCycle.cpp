@@ -129,6 +129,9 @@ void ReadCycle::Tick() {
     // The role is settled before the rows are read, so that a client that
     // lost it records nothing more.
     if (s.monitorEnabled == 1) roles_.Tick(periodMs_);
+    // In a server database the rows go in only under this client's lease.
+    const bool fenced = s.monitorEnabled == 1 && s.isActive == 1 && roleStore_.InServer();
+    client_.dbWriter.roleHolder = fenced ? roles_.identity() : std::string();
     ReadAllRows();
     if (s.serverLost == 1 && s.monitorEnabled == 1) roles_.ServerLost();
     if (s.connected == 0 || s.serverLost == 1) return;

@@ -1,7 +1,8 @@
 // The read cycle on timer 18 and the active/standby role protocol: the Read
 // Item command that starts it, and the tick that reads the rows, restores
-// the operator's selection and runs the protocol over Config.ini and the
-// heartbeat item in row 0.
+// the operator's selection and runs the protocol over the role record
+// (Config.ini, or the server database recorded into) and the heartbeat item
+// in row 0.
 #pragma once
 
 #include <optional>
@@ -9,6 +10,7 @@
 
 #include "app/CycleTimer.h"
 #include "app/Roles.h"
+#include "app/ServerRoleStore.h"
 #include "opc/ClientState.h"
 #include "opc/Reconnect.h"
 
@@ -79,7 +81,7 @@ class ReadCycle final {
   Client& client_;
   CycleTimer& timer_;
   Reconnector reconnector_;
-  ConfigIniRoleStore roleStore_;
+  ChosenRoleStore roleStore_;
   ActiveStandby roles_;
   unsigned periodMs_ = 5000;
   bool ticking_ = false;

@@ -26,6 +26,7 @@ constexpr long long kClockSlackMs = 60'000;
 
 constexpr const char* kInProgress = "Data writing in database is in progress!";
 constexpr const char* kStopped = "Data writing in database is stopped.";
+constexpr const char* kUnreachable = "the role record cannot be reached";
 
 long long Number(const std::string& text) {
   return std::strtoll(text.c_str(), nullptr, 10);
@@ -146,7 +147,7 @@ int ActiveStandby::MonitorCommand(unsigned cycleMs) {
     s.monitorEnabled = 1;
     bool taken = false;
     std::string holder;
-    store_.Update([&](RoleRecord& r, long long now) {
+    const bool reached = store_.Update([&](RoleRecord& r, long long now) {
       s.clientsNumber = r.number;
       if (!Live(r, now) || r.holder == identity_) {
         Take(r, now, cycleMs);
@@ -157,7 +158,9 @@ int ActiveStandby::MonitorCommand(unsigned cycleMs) {
       r.number = 1;
       return true;
     });
-    if (taken)
+    if (!reached)
+      BecomeStandBy(kUnreachable);
+    else if (taken)
       BecomeActive("no other client is active");
     else
       BecomeStandBy("client " + holder + " is active");
@@ -186,7 +189,7 @@ void ActiveStandby::Tick(unsigned cycleMs) {
   ClientState& s = client_.state;
   enum class Outcome { Same, Active, StandBy } outcome = Outcome::Same;
   std::string reason;
-  store_.Update([&](RoleRecord& r, long long now) {
+  const bool reached = store_.Update([&](RoleRecord& r, long long now) {
     s.clientsNumber = r.number;
     const bool mine = r.active == 1 && r.holder == identity_;
     if (s.isActive == 1) {
@@ -209,6 +212,13 @@ void ActiveStandby::Tick(unsigned cycleMs) {
     outcome = Outcome::Active;
     return true;
   });
+  // Without the record an active client cannot renew its lease: it stops
+  // recording before a standby that reaches the record takes over. A
+  // standby that cannot reach it takes nothing.
+  if (!reached && s.isActive == 1) {
+    BecomeStandBy(kUnreachable);
+    return;
+  }
   if (outcome == Outcome::Active) BecomeActive(reason);
   if (outcome == Outcome::StandBy) BecomeStandBy(reason);
 }
@@ -216,17 +226,24 @@ void ActiveStandby::Tick(unsigned cycleMs) {
 void ActiveStandby::AfterRead(unsigned cycleMs) {
   ClientState& s = client_.state;
   if (s.monitorEnabled == 1 && s.isActive == 1) {
-    store_.Update([&](RoleRecord& r, long long now) {
+    bool renewed = false;
+    std::string holder;
+    const bool reached = store_.Update([&](RoleRecord& r, long long now) {
+      holder = r.holder;
       if (r.active != 1 || r.holder != identity_) return false;
       Take(r, now, cycleMs);
-      return true;
+      return renewed = true;
     });
+    if (!reached)
+      BecomeStandBy(kUnreachable);
+    else if (!renewed)
+      BecomeStandBy(holder.empty() ? std::string("the lease ran out")
+                                   : "client " + holder + " took over");
   }
   if (s.monitorEnabled == 1) {
     ToggleHeartbeat(s);
     if (s.isActive == 1 && s.monitorItemPresent == 1)
-      WriteConnectionMonitor(client_, s.ptrIOPCItemMgt, s.lastServerHandle,
-                             s.currentValue.get());
+      WriteConnectionMonitor(client_, s.ptrIOPCItemMgt, s.lastServerHandle, s.currentValue.get());
   }
   bool liveActive = false;
   int number = 0;

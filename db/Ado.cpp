@@ -55,8 +55,43 @@ bool ConfigureSqlite(QSqlDatabase& db, const ConnectionAttributes& attributes,
   return true;
 }
 
+// Host, Port, Database and Connect Timeout (seconds) of a PostgreSQL
+// server; user and password come as the arguments of Open.
+bool ConfigurePostgres(QSqlDatabase& db, const ConnectionAttributes& attributes,
+                       std::string* reason) {
+  const std::string database = attributes.Get("database");
+  if (database.empty()) {
+    *reason = "the connection string names no Database";
+    return false;
+  }
+  const std::string host = attributes.Get("host");
+  db.setHostName(QText(host.empty() ? std::string("localhost") : host));
+  if (attributes.Has("port")) {
+    bool ok = false;
+    const int port = QText(attributes.Get("port")).toInt(&ok);
+    if (!ok || port < 1 || port > 65535) {
+      *reason = "Port must be a number from 1 to 65535";
+      return false;
+    }
+    db.setPort(port);
+  }
+  int timeout = 5;
+  if (attributes.Has("connect timeout")) {
+    bool ok = false;
+    timeout = QText(attributes.Get("connect timeout")).toInt(&ok);
+    if (!ok || timeout < 1 || timeout > 600) {
+      *reason = "Connect Timeout must be a number of seconds from 1 to 600";
+      return false;
+    }
+  }
+  db.setConnectOptions(QString("connect_timeout=%1").arg(timeout));
+  db.setDatabaseName(QText(database));
+  return true;
+}
+
 constexpr Provider kProviders[] = {
     {"SQLite", "QSQLITE", ConfigureSqlite, "SELECT count(*) FROM sqlite_master"},
+    {"PostgreSQL", "QPSQL", ConfigurePostgres, "SELECT 1"},
 };
 
 const Provider* FindProvider(std::string_view name) {
@@ -82,7 +117,8 @@ ComError SqlComError(const QSqlError& error, std::string_view driverName) {
   ComError e;
   bool numeric = false;
   const int native = error.nativeErrorCode().toInt(&numeric);
-  e.code = numeric ? SqliteHresult(native) : com::E_FAIL;
+  // Only SQLite's codes are numbers of their own; PostgreSQL's are SQLSTATEs.
+  e.code = numeric && driverName != "QPSQL" ? SqliteHresult(native) : com::E_FAIL;
   e.meaning = Text(error.driverText());
   e.source = std::string(driverName);
   if (!error.databaseText().isEmpty()) e.description = Text(error.databaseText());
@@ -126,8 +162,9 @@ com::HRESULT Connection::Open(std::string_view connectionString, std::string_vie
     return Fail(adErrInvalidArgument, "Connection string: " + reason + ".");
   const Provider* provider = FindProvider(attributes.Get("provider"));
   if (!provider)
-    return Fail(adErrProviderNotFound, "Provider cannot be found: \"" + attributes.Get("provider") +
-                                           "\". This client knows the provider SQLite.");
+    return Fail(adErrProviderNotFound,
+                "Provider cannot be found: \"" + attributes.Get("provider") +
+                    "\". This client knows the providers SQLite and PostgreSQL.");
   driver_ = provider->driver;
   com::HRESULT hr = com::S_OK;
   {

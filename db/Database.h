@@ -26,7 +26,9 @@ void FlushDatabase(Client& client);
 // Whether the file at path can take the rows of WriteDatabase: an existing
 // SQLite database (opened for reading and writing, never created) whose
 // table OPCvalues has the eleven columns. Otherwise false, with the reason
-// as a sentence for the operator in *reason.
+// as a sentence for the operator in *reason. A connection file (see
+// ServerDatabase.h) is checked by connecting to its server and finding the
+// table there; the reason never holds the password.
 bool CheckRecordingDatabase(std::string_view path, std::string* reason);
 
 }  // namespace tagwell

@@ -7,6 +7,7 @@
 #include "db/Ado.h"
 #include "db/ConnectionString.h"
 #include "db/Database.h"
+#include "db/ServerDatabase.h"
 
 namespace tagwell {
 namespace {
@@ -40,9 +41,25 @@ bool CheckTable(const QSqlDatabase& db, std::string* reason) {
   return true;
 }
 
+// A connection file: the server is reached with it and its table looked at.
+bool CheckServerDatabase(std::string_view path, std::string* reason) {
+  ServerDatabase database;
+  if (!ReadConnectionFile(path, &database, reason)) return false;
+  std::string why;
+  std::shared_ptr<ado::Connection> connection = OpenServerDatabase(database, &why);
+  if (!connection) {
+    *reason = "the database " + database.Describe() + " cannot be reached (" + why + ").";
+    return false;
+  }
+  const bool usable = CheckTable(connection->Database(), reason);
+  connection->Close();
+  return usable;
+}
+
 }  // namespace
 
 bool CheckRecordingDatabase(std::string_view path, std::string* reason) {
+  if (IsConnectionFile(path)) return CheckServerDatabase(path, reason);
   const QFileInfo file(QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size())));
   if (!file.exists()) {
     *reason = "the file does not exist.";

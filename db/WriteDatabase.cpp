@@ -6,6 +6,7 @@
 #include "db/AdoDatabase.h"
 #include "db/ConnectionString.h"
 #include "db/Database.h"
+#include "db/ServerRecording.h"
 #include "db/ValueText.h"
 #include "opc/Log.h"
 #include "platform/com/Runtime.h"
@@ -177,6 +178,12 @@ void ReportOutage(Client& client, std::string_view errorText) {
   LogWriteDatabaseError(client, errorText);
 }
 
+void ReportStored(Client& client) {
+  if (!client.dbWriter.outage) return;
+  client.dbWriter.outage = false;
+  LogWriteDatabaseRestored(client);
+}
+
 void ReportStoreFailure(Client& client, ado::Connection& connection) {
   ErrorText text;
   FormatComError(connection.LastError(), text);
@@ -202,18 +209,38 @@ void AppendRows(Client& client, ado::Connection& connection, const std::vector<P
       allStored = false;
   }
   if (!transaction.Commit()) allStored = false;
-  if (!allStored) {
+  if (!allStored)
     ReportStoreFailure(client, connection);
-  } else if (client.dbWriter.outage) {
-    client.dbWriter.outage = false;
-    LogWriteDatabaseRestored(client);
-  }
+  else
+    ReportStored(client);
+}
+
+// Appends rows to a server database in one transaction (the server numbers
+// them). Rows refused by the fence (the role went to another client) are
+// not an outage: that client records them.
+void AppendServerRows(Client& client, ServerRecorder& server, const std::vector<PendingRow>& rows) {
+  std::vector<QVariantList> values;
+  values.reserve(rows.size());
+  for (const PendingRow& row : rows) values.push_back(RowValues(row, 0));
+  std::string error;
+  bool fenced = false;
+  if (server.Store(values, client.dbWriter.roleHolder, &fenced, &error))
+    ReportStored(client);
+  else if (fenced)
+    client.dbWriter.fencedRows += static_cast<long>(rows.size());
+  else
+    ReportOutage(client, error);
 }
 
 // Opens the database at databasePath once for rows. Recording stays on when
 // it cannot be opened (the file removed, say): the next rows try again.
 void StoreRows(Client& client, const std::vector<PendingRow>& rows) {
   if (rows.empty()) return;
+  if (ServerRecorder* server = ServerRecorderFor(client)) {
+    AppendServerRows(client, *server, rows);
+    return;
+  }
+
   const com::HRESULT hrInit = com::CoInitialize(nullptr);
   client.dbWriter.connectionString =
       kConnectionPrefix + ConnectionStringValue(client.state.databasePath.view());

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@
 #include "platform/ui/Ui.h"
 
 namespace tagwell {
+
+class ServerRecorder;
 
 using com::BSTR;
 using com::FILETIME;
@@ -30,14 +33,14 @@ inline constexpr int MAX_ITEMS = 1000;
 // One monitored item. Row i of the table is row i of each of the five item
 // columns of the main window.
 struct ItemRecord {
-  std::u16string itemName;          // item ID handed to the server; owned by the row
+  std::u16string itemName;  // item ID handed to the server; owned by the row
   VARTYPE vtCanonical = com::VT_EMPTY;
-  OPCHANDLE hClient = 0;            // always 1
+  OPCHANDLE hClient = 0;  // always 1
   OPCHANDLE hServer = 0;
-  com::Variant vValue;              // last value read by ReadGroup
-  FILETIME ftTimeStamp{};           // UTC, as the server delivered it
+  com::Variant vValue;     // last value read by ReadGroup
+  FILETIME ftTimeStamp{};  // UTC, as the server delivered it
   WORD wQuality = 0;
-  WORD euType = 0;                  // 0 none, 1 analog, 2 enumerated
+  WORD euType = 0;  // 0 none, 1 analog, 2 enumerated
 };
 
 // MAX_ITEMS rows plus the parallel array of server handles that every group
@@ -50,8 +53,8 @@ struct ItemTable {
 // What the last successful Connect created the server object from, so that
 // a lost server can be created again the same way.
 struct ConnectTarget {
-  int remote = 0;             // 1: the remote path (computer may be empty)
-  std::u16string server;      // ProgID or CLSID in braces
+  int remote = 0;         // 1: the remote path (computer may be empty)
+  std::u16string server;  // ProgID or CLSID in braces
   std::u16string computer;
 };
 
@@ -125,8 +128,8 @@ struct ClientState {
   FixedText<256> szVendorText;
 
   // Main window fields.
-  FixedText<256> writeText;     // write-value dialog, at most 255 characters
-  FixedText<124> cycleText;     // cycle-duration dialog, at most 123 characters
+  FixedText<256> writeText;  // write-value dialog, at most 255 characters
+  FixedText<124> cycleText;  // cycle-duration dialog, at most 123 characters
   int cycleSelected = 0;
   int clientsNumber = 0;
   FixedText<260> databasePath;
@@ -138,7 +141,7 @@ struct ClientState {
 struct CurrentReading {
   const char* qualityText = "";
   com::WORD second = 0, minute = 0, hour = 0, year = 0, month = 0, day = 0;
-  int valueType = 0;  // 1 boolean, 2 integer, 3 long, 4 float, 5 double, 6 string
+  int valueType = 0;          // 1 boolean, 2 integer, 3 long, 4 float, 5 double, 6 string
   const char* itemName = "";  // points at ClientState::szReadItemName once a reading was made
   const char* stringTypeName = "";
   const char* longTypeName = "";
@@ -146,7 +149,8 @@ struct CurrentReading {
   const char* floatTypeName = "";
   const char* integerTypeName = "";
   const char* booleanTypeName = "";
-  BSTR stringValue = nullptr;  // borrowed from the value being read; valid during WriteDatabase only
+  BSTR stringValue =
+      nullptr;  // borrowed from the value being read; valid during WriteDatabase only
   std::int32_t longValue = 0;
   std::int16_t booleanValue = 0;
   float floatValue = 0;
@@ -183,6 +187,13 @@ struct DatabaseWriterState {
   // A write failed and no row has been stored since: the failure was logged
   // once and the next ones are not.
   bool outage = false;
+  // The connection to a server database chosen by a connection file.
+  std::shared_ptr<ServerRecorder> server;
+  // Set while this client holds the role in a server database: rows are
+  // stored there only while its lease is live.
+  std::string roleHolder;
+  // Rows not stored there because the lease was no longer this client's.
+  long fencedRows = 0;
 };
 
 // The window's list boxes and boxes, by control id.

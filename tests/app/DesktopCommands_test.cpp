@@ -33,7 +33,7 @@ TEST(DatabaseCommands, ChoosingAFileSwitchesRecordingOnAndCancelChangesNothing) 
   w.Command(IDM_DB_CONNECT);
   EXPECT_EQ(s.databaseWriting, 1);
   EXPECT_EQ(s.databasePath.view(), db);
-  EXPECT_EQ(w.desktop.filters.back(), "SQLite Database Files (*.db *.sqlite *.sqlite3)");
+  EXPECT_EQ(w.desktop.filters.back(), "Database Files (*.db *.sqlite *.sqlite3 *.tagwell-db)");
   EXPECT_EQ(w.desktop.owners.back(), w.window.get());
   EXPECT_EQ(w->statusLabel(), nullptr) << "no status text before Read Item";
 

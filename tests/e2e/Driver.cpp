@@ -37,6 +37,7 @@
 #include <string>
 #include <vector>
 
+#include "app/Commands.h"
 #include "app/Desktop.h"
 #include "app/MainWindow.h"
 #include "app/WindowPrompt.h"
@@ -88,8 +89,13 @@ std::vector<qint64> recordTimes;
 
 // With TAGWELL_E2E_RECORDS set, every recording time is also appended to
 // that file at once, so that a client killed by the test leaves its times.
+// A reading that a server database did not take (the writer's lease had
+// gone to another client, or the database is out of reach) is no record.
 int RecordingWriteDatabase(Client& client) {
   const qint64 now = QDateTime::currentMSecsSinceEpoch();
+  const long fenced = client.dbWriter.fencedRows;
+  const int result = WriteDatabase(client);
+  if (client.dbWriter.fencedRows != fenced || client.dbWriter.outage) return result;
   recordTimes.push_back(now);
   if (const char* path = std::getenv("TAGWELL_E2E_RECORDS")) {
     if (FILE* file = std::fopen(path, "a")) {
@@ -97,7 +103,7 @@ int RecordingWriteDatabase(Client& client) {
       std::fclose(file);
     }
   }
-  return WriteDatabase(client);
+  return result;
 }
 
 // Types text into the first modal dialog that opens and presses its OK.
@@ -178,6 +184,18 @@ class Driver {
       QListWidget* servers = window_->listBox(res::IDC_LOCAL_SERVERS);
       auto found = servers->findItems(QString::fromStdString(argument), Qt::MatchExactly);
       if (!found.isEmpty()) servers->setCurrentItem(found.front());
+      Command(res::IDC_CONNECT_BUTTON);
+      Say("ok connected=" + std::to_string(client.state.connected));
+    } else if (verb == "remote") {
+      // "remote COMPUTER SERVER": both names typed and committed, then Connect.
+      const auto blank = argument.find(' ');
+      const std::pair<int, std::string> names[] = {
+          {res::IDC_REMOTE_COMPUTER, argument.substr(0, blank)},
+          {res::IDC_REMOTE_SERVER, blank == std::string::npos ? "" : argument.substr(blank + 1)}};
+      for (const auto& [box, text] : names) {
+        window_->editBox(box)->setText(QString::fromStdString(text));
+        window_->commands().OnCommand(box, EN_MAXTEXT);
+      }
       Command(res::IDC_CONNECT_BUTTON);
       Say("ok connected=" + std::to_string(client.state.connected));
     } else if (verb == "load") {
