@@ -1,0 +1,30 @@
+// For readers that take a path: the fuzzer's bytes written to a file of a
+// private folder made once per process, rewritten for every input.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace tagwell::fuzz {
+
+inline const std::string& Folder() {
+  static const std::string folder = [] {
+    char name[] = "/tmp/tagwell-fuzz-XXXXXX";
+    if (!::mkdtemp(name)) std::abort();
+    return std::string(name);
+  }();
+  return folder;
+}
+
+// Writes the bytes to FOLDER/name and returns its path.
+inline std::string WriteInput(const std::uint8_t* data, std::size_t size, const char* name) {
+  std::string path = Folder() + "/" + name;
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0) std::abort();
+  return path;
+}
+
+}  // namespace tagwell::fuzz
