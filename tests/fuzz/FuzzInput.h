@@ -1,19 +1,25 @@
 // For readers that take a path: the fuzzer's bytes written to a file of a
-// private folder made once per process, rewritten for every input.
+// private folder made once per process (and removed at its exit),
+// rewritten for every input.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 namespace tagwell::fuzz {
 
 inline const std::string& Folder() {
+  static char name[] = "/tmp/tagwell-fuzz-XXXXXX";
   static const std::string folder = [] {
-    char name[] = "/tmp/tagwell-fuzz-XXXXXX";
     if (!::mkdtemp(name)) std::abort();
+    std::atexit([] {
+      std::error_code ignored;
+      std::filesystem::remove_all(name, ignored);
+    });
     return std::string(name);
   }();
   return folder;
