@@ -98,6 +98,10 @@ bool ConfigIniRoleStore::Update(const std::function<bool(RoleRecord&, long long)
 
 bool ActiveStandby::Live(const RoleRecord& record, long long now) const {
   if (record.active != 1 || record.holder.empty() || record.leaseUntil <= now) return false;
+  // The cycle comes from the file: one that no client could have written
+  // (negative, or too long to count a lease with) does not hold the role.
+  if (record.cycleMs < 0 || record.cycleMs > (LLONG_MAX - kClockSlackMs) / kLeaseCycles)
+    return false;
   return record.leaseUntil - now <= kLeaseCycles * record.cycleMs + kClockSlackMs;
 }
 
@@ -225,8 +229,7 @@ void ActiveStandby::AfterRead(unsigned cycleMs) {
   if (s.monitorEnabled == 1) {
     ToggleHeartbeat(s);
     if (s.isActive == 1 && s.monitorItemPresent == 1)
-      WriteConnectionMonitor(client_, s.ptrIOPCItemMgt, s.lastServerHandle,
-                             s.currentValue.get());
+      WriteConnectionMonitor(client_, s.ptrIOPCItemMgt, s.lastServerHandle, s.currentValue.get());
   }
   bool liveActive = false;
   int number = 0;
