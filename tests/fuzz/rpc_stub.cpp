@@ -107,7 +107,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   ComPtr<IUnknown> object = MakeObject(method.target);
   if (!object) return 0;
-  capnp::Capability::Client stub = kj::heap<rpc::ObjectStub>(object.Get());
+  // The stub as the server hands it out in an answer.
+  capnp::MallocMessageBuilder answer;
+  capnp::BuilderCapabilityTable caps;
+  auto handedOut = caps.imbue(answer.initRoot<wire::Object>());
+  rpc::ObjectStub::Marshal(object.Get(), handedOut);
+  capnp::Capability::Client stub = handedOut.getCap();
   auto request = stub.typelessRequest(method.interface, method.ordinal, nullptr);
   try {
     // A message that is no struct of the kind is refused by Cap'n Proto
