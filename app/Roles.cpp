@@ -99,6 +99,10 @@ bool ConfigIniRoleStore::Update(const std::function<bool(RoleRecord&, long long)
 
 bool ActiveStandby::Live(const RoleRecord& record, long long now) const {
   if (record.active != 1 || record.holder.empty() || record.leaseUntil <= now) return false;
+  // The cycle comes from the file: one that no client could have written
+  // (negative, or too long to count a lease with) does not hold the role.
+  if (record.cycleMs < 0 || record.cycleMs > (LLONG_MAX - kClockSlackMs) / kLeaseCycles)
+    return false;
   return record.leaseUntil - now <= kLeaseCycles * record.cycleMs + kClockSlackMs;
 }
 

@@ -9,6 +9,14 @@ if(TAGWELL_SANITIZE)
     -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   target_link_options(tagwell_options INTERFACE -fsanitize=address,undefined)
 endif()
+# The fuzz build: every library carries libFuzzer's coverage hooks and the
+# sanitizers; the fuzz targets add libFuzzer's own main (tests/fuzz).
+if(TAGWELL_FUZZ)
+  target_compile_options(tagwell_options INTERFACE
+    -fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+    -fno-sanitize-recover=undefined)
+  target_link_options(tagwell_options INTERFACE -fsanitize=address,undefined)
+endif()
 
 # tagwell_library(name SOURCES...) declares one layer's static library.
 function(tagwell_library name)

@@ -120,6 +120,15 @@ void ItemDefToWire(const OPCITEMDEF& def, wire::ItemDef::Builder out) {
 
 HRESULT ItemDefArgs::Assign(capnp::List<wire::ItemDef>::Reader list) {
   std::size_t count = list.size();
+  // Entries that take no room in the message (a list of empty structs) cost
+  // the sender nothing and the receiver an item each, millions of them in a
+  // few bytes: such a list is refused. An entry of any size needs its room,
+  // so a real list's length is bounded by the message.
+  if (count > 0) {
+    capnp::AnyStruct::Reader first(list[0]);
+    if (first.getDataSection().size() == 0 && first.getPointerSection().size() == 0)
+      return RPC_E_INVALID_DATA;
+  }
   defs_.assign(count, OPCITEMDEF{});
   accessPaths_.assign(count, WideArg{});
   itemIds_.assign(count, WideArg{});

@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QLineEdit>
+#include <climits>
 #include <sstream>
 
 #include "app/SmallDialogs.h"
@@ -140,6 +141,35 @@ TEST_F(RolesTest, LeavingClientsResetTheRecord) {
   EXPECT_EQ(Config(), "[Clients]\nActive=1\nNumber=0\n");
   (*a)->close();  // active, clientsNumber 1: Active = 0, Number = 0
   EXPECT_EQ(Config(), "[Clients]\nActive=0\nNumber=0\n");
+}
+
+// The record as another client left it: whatever a file may hold.
+class RecordStore final : public RoleStore {
+ public:
+  explicit RecordStore(RoleRecord record) : record_(std::move(record)) {}
+  bool Update(const std::function<bool(RoleRecord&, long long)>& change) override {
+    change(record_, kNow);
+    return true;
+  }
+  static constexpr long long kNow = 1'000'000'000;
+  RoleRecord record_;
+};
+
+TEST(RoleRecordTest, ALeaseWithACycleNoClientWritesHoldsNothing) {
+  struct Case {
+    long long cycleMs;
+    bool standBy;
+  } cases[] = {{1000, true},       {0, true},          {-1, false},
+               {LLONG_MIN, false}, {LLONG_MAX, false}, {LLONG_MAX / 2, false}};
+  for (const Case& c : cases) {
+    TempDir folder;
+    Client client(WindowPorts{}, folder.path());
+    RecordStore store({1, 0, "other:1:1", c.cycleMs, RecordStore::kNow + 500, ""});
+    ActiveStandby roles(client, store, "me:2:2");
+    roles.MonitorCommand(1000);
+    EXPECT_EQ(client.state.isActive, c.standBy ? 0 : 1) << c.cycleMs;
+    EXPECT_EQ(store.record_.holder, c.standBy ? "other:1:1" : "me:2:2") << c.cycleMs;
+  }
 }
 
 }  // namespace

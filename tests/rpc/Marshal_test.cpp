@@ -233,6 +233,29 @@ TEST_F(MarshalTest, AFailureHalfWayThroughAListFreesWhatWasDecoded) {
       << "a list of another length than the request's";
 }
 
+TEST(MarshalItemDefs, AListOfEntriesThatTakeNoRoomIsRefused) {
+  // A root struct whose one pointer is a list of a million empty structs:
+  // three words in all.
+  const std::uint64_t raw[] = {std::uint64_t{1} << 48,          // root: 0 data words, 1 pointer
+                               1 | (std::uint64_t{7} << 32),    // list of structs, 0 words
+                               std::uint64_t{1'000'000} << 2};  // tag: 1e6 entries of 0 words
+  capnp::word message[3];
+  std::memcpy(message, raw, sizeof raw);
+  kj::ArrayPtr<const capnp::word> segments[] = {kj::arrayPtr(message, 3)};
+  capnp::SegmentArrayMessageReader reader(segments);
+  auto items = reader.getRoot<wire::OpcItemMgt::AddItemsParams>().getItems();
+  ASSERT_EQ(items.size(), 1'000'000u);
+  ItemDefArgs args;
+  EXPECT_EQ(args.Assign(items), RPC_E_INVALID_DATA);
+
+  capnp::MallocMessageBuilder real;
+  auto defs = real.initRoot<wire::OpcItemMgt::AddItemsParams>().initItems(2);
+  defs[0].setItemId(WideToWire(u"Line1.Count"));
+  ASSERT_EQ(args.Assign(defs.asReader()), S_OK) << "entries without an item ID still travel";
+  EXPECT_EQ(args.size(), 2u);
+  EXPECT_EQ(args.data()[1].szItemID, nullptr);
+}
+
 TEST(MarshalGuid, GuidsAndFileTimesCrossExactly) {
   const GUID guid = {0x39C13A4D, 0x011E, 0x11D0, {0x96, 0x75, 0x00, 0x20, 0xAF, 0xD8, 0xAD, 0xB3}};
   capnp::MallocMessageBuilder message;
