@@ -16,16 +16,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string Shell(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buf[256];
-    while (fgets(buf, sizeof buf, p)) out += buf;
-    pclose(p);
-  }
-  return out;
-}
-
 class ModbusServerProcess : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -7,8 +7,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <climits>
 #include <cstdlib>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -150,6 +153,35 @@ std::string ProgramFolder() {
   if (n <= 0) return ".";
   std::string exe(path, static_cast<std::size_t>(n));
   return exe.substr(0, exe.rfind('/'));
+}
+
+std::string Shell(const std::string& command) {
+  std::string out;
+  if (FILE* p = popen(command.c_str(), "r")) {
+    char buf[256];
+    while (fgets(buf, sizeof buf, p)) out += buf;
+    pclose(p);
+  }
+  return out;
+}
+
+int CountOf(const std::string& text, const std::string& piece) {
+  int n = 0;
+  for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+    ++n;
+  return n;
+}
+
+std::string Field(const std::string& answer, const std::string& key) {
+  std::istringstream words(answer);
+  for (std::string word; words >> word;)
+    if (word.rfind(key + "=", 0) == 0) return word.substr(key.size() + 1);
+  return "";
+}
+
+long long NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace tagwell::testing

@@ -59,4 +59,13 @@ bool WaitUntil(const std::function<bool()>& check, std::chrono::milliseconds tim
 // The folder of this test program (the build's bin/).
 std::string ProgramFolder();
 
+// What a shell command printed on its standard output.
+std::string Shell(const std::string& command);
+// How often piece stands in text.
+int CountOf(const std::string& text, const std::string& piece);
+// One value of a driver's answer "ok key=value ...", "" when missing.
+std::string Field(const std::string& answer, const std::string& key);
+// The wall clock in milliseconds, as the driver's recording times.
+long long NowMs();
+
 }  // namespace tagwell::testing

@@ -25,18 +25,6 @@ using namespace std::chrono_literals;
 
 constexpr long long kCycleMs = 500;
 
-long long NowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
-
-std::string Field(const std::string& answer, const std::string& key) {
-  std::istringstream words(answer);
-  for (std::string word; words >> word;)
-    if (word.rfind(key + "=", 0) == 0) return word.substr(key.size() + 1);
-  return "";
-}
-
 // One recording tick of one client: the readings of one tick come within a
 // few milliseconds of each other.
 struct Tick {

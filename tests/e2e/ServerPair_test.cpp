@@ -27,18 +27,6 @@ using namespace std::chrono_literals;
 constexpr long long kCycleMs = 500;
 constexpr int kItems = 2;
 
-long long NowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
-
-std::string Field(const std::string& answer, const std::string& key) {
-  std::istringstream words(answer);
-  for (std::string word; words >> word;)
-    if (word.rfind(key + "=", 0) == 0) return word.substr(key.size() + 1);
-  return "";
-}
-
 constexpr char kSimulationClsid[] = "{6E0C5A1D-3B7F-4C2E-9A41-2F8D7B1C9E53}";
 
 struct Tick {

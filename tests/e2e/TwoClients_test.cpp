@@ -24,31 +24,6 @@ using namespace std::chrono_literals;
 
 constexpr double kCycleSeconds = 1.0;
 
-std::string Shell(const std::string& command) {
-  std::string out;
-  if (FILE* p = popen(command.c_str(), "r")) {
-    char buf[256];
-    while (fgets(buf, sizeof buf, p)) out += buf;
-    pclose(p);
-  }
-  return out;
-}
-
-int CountOf(const std::string& text, const std::string& piece) {
-  int n = 0;
-  for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
-    ++n;
-  return n;
-}
-
-// One value of the answer "ok key=value ...".
-std::string Field(const std::string& answer, const std::string& key) {
-  std::istringstream words(answer);
-  for (std::string word; words >> word;)
-    if (word.rfind(key + "=", 0) == 0) return word.substr(key.size() + 1);
-  return "";
-}
-
 std::vector<long long> Records(ChildProcess& client) {
   std::istringstream words(client.Ask("records"));
   std::string ok;
@@ -253,11 +228,7 @@ TEST_F(TwoClients, AClientReadsAgainAfterItsServerWasKilled) {
   EXPECT_EQ(a->Ask("read"), "ok");
   ASSERT_TRUE(WaitUntil([&] { return Recorded(*a) >= 6; }, 20s));
 
-  const auto now = [] {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-  };
-  const long long killed = now();
+  const long long killed = NowMs();
   ::kill(server_->pid(), SIGKILL);
   server_->Wait(5s);
   server_.reset();
