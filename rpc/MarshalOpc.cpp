@@ -86,14 +86,18 @@ HRESULT StatusToWire(const OPCSERVERSTATUS& status, wire::ServerStatus::Builder 
 
 HRESULT StatusFromWire(wire::ServerStatus::Reader in, OPCSERVERSTATUS** out) {
   *out = nullptr;
+  // The vendor text is read before the status block is allocated: a
+  // malformed pointer throws from the reader, and the block would be lost.
+  LPWSTR vendor = nullptr;
+  HRESULT hr = TaskWideFromWire(in.hasVendorInfo(), in.getVendorInfo(), &vendor);
+  if (FAILED(hr)) return hr;
   auto* status = static_cast<OPCSERVERSTATUS*>(CoTaskMemAlloc(sizeof(OPCSERVERSTATUS)));
-  if (!status) return E_OUTOFMEMORY;
-  std::memset(status, 0, sizeof *status);
-  HRESULT hr = TaskWideFromWire(in.hasVendorInfo(), in.getVendorInfo(), &status->szVendorInfo);
-  if (FAILED(hr)) {
-    CoTaskMemFree(status);
-    return hr;
+  if (!status) {
+    CoTaskMemFree(vendor);
+    return E_OUTOFMEMORY;
   }
+  std::memset(status, 0, sizeof *status);
+  status->szVendorInfo = vendor;
   status->ftStartTime = FileTimeFromWire(in.getStartTime());
   status->ftCurrentTime = FileTimeFromWire(in.getCurrentTime());
   status->ftLastUpdateTime = FileTimeFromWire(in.getLastUpdateTime());

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace tagwell::rpc {
 namespace {
@@ -231,6 +232,32 @@ TEST_F(MarshalTest, AFailureHalfWayThroughAListFreesWhatWasDecoded) {
   EXPECT_EQ(out, nullptr);
   EXPECT_EQ(ItemStatesFromWire(list.asReader(), 2, &out), RPC_E_INVALID_DATA)
       << "a list of another length than the request's";
+}
+
+TEST_F(MarshalTest, AStatusWithAMalformedVendorTextLeavesNoTaskMemory) {
+  capnp::MallocMessageBuilder built;
+  auto status = built.initRoot<wire::ServerStatus>();
+  status.setVendorInfo(WideToWire(u"Tagwell"));
+  auto segment = built.getSegmentsForOutput()[0];
+  std::vector<capnp::word> words(segment.begin(), segment.end());
+  // The root's one pointer (after its data words) points far outside the
+  // segment, as a hostile server may send it.
+  std::uint64_t root = 0;
+  std::memcpy(&root, words.data(), sizeof root);
+  const std::size_t pointer = 1 + ((root >> 2) & 0x3FFFFFFF) + ((root >> 32) & 0xFFFF);
+  const std::uint64_t outside = 1 | (std::uint64_t{0x1000000} << 2) | (std::uint64_t{2} << 32) |
+                                (std::uint64_t{64} << 35);
+  std::memcpy(static_cast<void*>(&words[pointer]), &outside, sizeof outside);
+  kj::ArrayPtr<const capnp::word> segments[] = {kj::arrayPtr(words.data(), words.size())};
+  capnp::SegmentArrayMessageReader reader(segments);
+
+  OPCSERVERSTATUS* out = nullptr;
+  try {
+    EXPECT_TRUE(FAILED(StatusFromWire(reader.getRoot<wire::ServerStatus>(), &out)));
+  } catch (const kj::Exception&) {
+    // The proxy takes a reader's throw as a failed decode.
+  }
+  EXPECT_EQ(out, nullptr);
 }
 
 TEST(MarshalItemDefs, AListOfEntriesThatTakeNoRoomIsRefused) {
