@@ -10,13 +10,12 @@
 #include "app/Roles.h"
 #include "resources/ResourceIds.h"
 #include "tests/app/AppTestSupport.h"
-#include "tests/support/PgCluster.h"
+#include "tests/support/PgDatabaseTest.h"
 
 namespace tagwell {
 namespace {
 
 using namespace res;
-using testing::PgCluster;
 using testing::TempDir;
 using testing::TestWindow;
 
@@ -78,24 +77,9 @@ TEST(UnreachableRoleStore, TheActiveClientStepsDownAndNobodyTakesTheRoleWithoutI
   EXPECT_EQ(store.record.holder, "me");
 }
 
-class ServerRolesTest : public ::testing::Test {
+class ServerRolesTest : public testing::PgDatabaseTest {
  protected:
-  static void SetUpTestSuite() {
-    std::string why;
-    if (PgCluster::Available(&why)) cluster_ = new PgCluster;
-  }
-  static void TearDownTestSuite() {
-    delete cluster_;
-    cluster_ = nullptr;
-  }
-  void SetUp() override {
-    std::string why;
-    if (!PgCluster::Available(&why)) GTEST_SKIP() << why;
-    ASSERT_TRUE(cluster_->ok()) << cluster_->error();
-    static int next = 0;
-    name_ = "roles" + std::to_string(++next);
-    ASSERT_TRUE(cluster_->MakeDatabase(name_)) << cluster_->error();
-  }
+  ServerRolesTest() : PgDatabaseTest("roles") {}
   // A client of a folder of its own, recording into the database, with the
   // heartbeat item and one more, reading.
   std::unique_ptr<TestWindow> StartClient(TempDir& folder) {
@@ -109,24 +93,16 @@ class ServerRolesTest : public ::testing::Test {
     s.databaseWriting = 1;
     return w;
   }
-  std::string Sql(const std::string& sql) {
-    std::string out;
-    EXPECT_TRUE(cluster_->Sql(name_, sql, &out)) << cluster_->error();
-    return out;
-  }
   static void Tick(TestWindow& w) { w->readCycle().Tick(); }
   static std::string Config(TempDir& folder) {
     return testing::ReadFile(folder.File("Config.ini"));
   }
   static int Active(TestWindow& w) { return w.client().state.isActive; }
 
-  static PgCluster* cluster_;
   testing::Plant plant_;
   TempDir folderA_, folderB_;
-  std::string name_;
 };
 
-PgCluster* ServerRolesTest::cluster_ = nullptr;
 
 TEST_F(ServerRolesTest, ConnectToDatabaseChecksTheConnectionFileAtOnce) {
   TestWindow w(folderA_.path());

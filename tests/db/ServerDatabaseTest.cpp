@@ -12,7 +12,7 @@
 #include "db/ServerRecording.h"
 #include "tests/db/DbFixture.h"
 #include "tests/support/FakeUi.h"
-#include "tests/support/PgCluster.h"
+#include "tests/support/PgDatabaseTest.h"
 #include "tests/support/TempDir.h"
 
 namespace tagwell {
@@ -72,24 +72,12 @@ TEST(ConnectionFile, IsReadOrRefusedWithAReason) {
   EXPECT_FALSE(IsConnectionFile(dir.File("notes.txt")));
 }
 
-class ServerDatabaseTest : public ::testing::Test {
+class ServerDatabaseTest : public testing::PgDatabaseTest {
  protected:
-  static void SetUpTestSuite() {
-    std::string why;
-    if (!PgCluster::Available(&why)) return;
-    cluster_ = new PgCluster;
-  }
-  static void TearDownTestSuite() {
-    delete cluster_;
-    cluster_ = nullptr;
-  }
+  ServerDatabaseTest() : PgDatabaseTest("rec") {}
   void SetUp() override {
-    std::string why;
-    if (!PgCluster::Available(&why)) GTEST_SKIP() << why;
-    ASSERT_TRUE(cluster_->ok()) << cluster_->error();
-    static int next = 0;
-    name_ = "rec" + std::to_string(++next);
-    ASSERT_TRUE(cluster_->MakeDatabase(name_)) << cluster_->error();
+    PgDatabaseTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     file_ = cluster_->ConnectionFile(dir_.path(), name_);
     fake_.client.state.databasePath = file_;
     fake_.client.state.databaseWriting = 1;
@@ -101,21 +89,13 @@ class ServerDatabaseTest : public ::testing::Test {
     r.doubleValue = 2.5;
     r.doubleTypeName = "double";
   }
-  std::string Sql(const std::string& sql) {
-    std::string out;
-    EXPECT_TRUE(cluster_->Sql(name_, sql, &out)) << cluster_->error();
-    return out;
-  }
   std::string Log() const { return ReadFile(dir_.File("Logfile.txt")); }
 
-  static PgCluster* cluster_;
   testing::TempDir dir_;
   testing::FakeClient fake_{dir_.path()};
-  std::string name_;
   std::string file_;
 };
 
-PgCluster* ServerDatabaseTest::cluster_ = nullptr;
 
 TEST_F(ServerDatabaseTest, CheckConnectsAndFindsTheTableWithoutShowingThePassword) {
   std::string reason;
