@@ -1,10 +1,10 @@
-#include "app/ReadCycle.h"
+#include "session/ReadCycle.h"
 
-#include "app/ConfigIni.h"
 #include "opc/Log.h"
 #include "opc/Numbers.h"
 #include "opc/Reading.h"
 #include "opc/Writing.h"
+#include "session/ConfigIni.h"
 
 namespace tagwell {
 namespace {
