@@ -8,8 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <climits>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 
@@ -237,6 +240,75 @@ TEST_F(ConfigIniTest, RoleBoxKeepsOneLine) {
   EXPECT_EQ(a.window.roleBox.Lines(), std::vector<std::string>{"ERROR"});
   Client windowless(WindowPorts{}, dir.path());
   ShowRole(windowless, kRoleActive);  // no box: nothing to show, nothing to break
+}
+
+long long BootTimeMs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_BOOTTIME, &now);
+  return now.tv_sec * 1000LL + now.tv_nsec / 1'000'000;
+}
+
+long long WallTimeMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+std::string Key(const std::string& config, const std::string& key) {
+  const auto at = config.find("\n" + key + "=");
+  if (at == std::string::npos) return "";
+  const auto from = at + key.size() + 2;
+  return config.substr(from, config.find('\n', from) - from);
+}
+
+// The lease counts on the time since the computer started, which setting
+// the clock does not move. A lease of an older client (on the wall clock,
+// without LeaseClock) is read on its own clock; one of an earlier start of
+// the computer holds nothing.
+TEST(ConfigIniLease, CountsOnTheBootClockAndReadsOlderRecordsOnTheirs) {
+  std::ifstream bootId("/proc/sys/kernel/random/boot_id");
+  std::string id;
+  std::getline(bootId, id);
+  const std::string ourClock = "boottime:" + id;
+  {
+    TempDir dir;
+    Client client(WindowPorts{}, dir.path());
+    ConfigIniRoleStore store(client);
+    ActiveStandby roles(client, store, "me:1:1");
+    const long long before = BootTimeMs();
+    roles.MonitorCommand(1000);
+    const long long after = BootTimeMs();
+    const std::string config = ReadFile(dir.File(kConfigFileName));
+    const long long lease = std::atoll(Key(config, "LeaseUntil").c_str());
+    EXPECT_GE(lease, before + 2000) << config;
+    EXPECT_LE(lease, after + 2000) << config;
+    EXPECT_EQ(Key(config, "LeaseClock"), ourClock);
+  }
+  struct Case {
+    const char* what;
+    std::string clock;
+    long long leaseUntil;
+    bool held;
+  } cases[] = {
+      {"older client, lease running", "", WallTimeMs() + 1500, true},
+      {"older client, lease over", "", WallTimeMs() - 1, false},
+      {"earlier start of the computer", "boottime:00000000-0000-0000-0000-000000000000",
+       BootTimeMs() + 1500, false},
+      {"this start of the computer", ourClock, BootTimeMs() + 1500, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    WriteFile(dir.File(kConfigFileName),
+              "[Clients]\nActive=1\nNumber=0\nActiveClient=other:1:1\nActiveCycle=1000\n"
+              "LeaseUntil=" +
+                  std::to_string(c.leaseUntil) + "\n" +
+                  (c.clock.empty() ? "" : "LeaseClock=" + c.clock + "\n"));
+    Client client(WindowPorts{}, dir.path());
+    ConfigIniRoleStore store(client);
+    ActiveStandby roles(client, store, "me:1:1");
+    roles.MonitorCommand(1000);
+    EXPECT_EQ(client.state.isActive, c.held ? 0 : 1);
+  }
 }
 
 }  // namespace
