@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <climits>
 #include <ctime>
 #include <filesystem>
@@ -242,72 +241,48 @@ TEST_F(ConfigIniTest, RoleBoxKeepsOneLine) {
   ShowRole(windowless, kRoleActive);  // no box: nothing to show, nothing to break
 }
 
-long long BootTimeMs() {
+long long ClockMs(clockid_t clock) {
   timespec now{};
-  ::clock_gettime(CLOCK_BOOTTIME, &now);
+  ::clock_gettime(clock, &now);
   return now.tv_sec * 1000LL + now.tv_nsec / 1'000'000;
 }
 
-long long WallTimeMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
-}
-
-std::string Key(const std::string& config, const std::string& key) {
-  const auto at = config.find("\n" + key + "=");
-  if (at == std::string::npos) return "";
-  const auto from = at + key.size() + 2;
-  return config.substr(from, config.find('\n', from) - from);
-}
-
 // The lease counts on the time since the computer started, which setting
-// the clock does not move. A lease of an older client (on the wall clock,
-// without LeaseClock) is read on its own clock; one of an earlier start of
-// the computer holds nothing.
+// the clock does not move. An older client's lease (on the wall clock,
+// without LeaseClock) is read on its clock; one of an earlier start of the
+// computer holds nothing.
 TEST(ConfigIniLease, CountsOnTheBootClockAndReadsOlderRecordsOnTheirs) {
   std::ifstream bootId("/proc/sys/kernel/random/boot_id");
-  std::string id;
-  std::getline(bootId, id);
-  const std::string ourClock = "boottime:" + id;
-  {
-    TempDir dir;
-    Client client(WindowPorts{}, dir.path());
-    ConfigIniRoleStore store(client);
-    ActiveStandby roles(client, store, "me:1:1");
-    const long long before = BootTimeMs();
-    roles.MonitorCommand(1000);
-    const long long after = BootTimeMs();
-    const std::string config = ReadFile(dir.File(kConfigFileName));
-    const long long lease = std::atoll(Key(config, "LeaseUntil").c_str());
-    EXPECT_GE(lease, before + 2000) << config;
-    EXPECT_LE(lease, after + 2000) << config;
-    EXPECT_EQ(Key(config, "LeaseClock"), ourClock);
-  }
-  struct Case {
-    const char* what;
-    std::string clock;
-    long long leaseUntil;
-    bool held;
-  } cases[] = {
-      {"older client, lease running", "", WallTimeMs() + 1500, true},
-      {"older client, lease over", "", WallTimeMs() - 1, false},
-      {"earlier start of the computer", "boottime:00000000-0000-0000-0000-000000000000",
-       BootTimeMs() + 1500, false},
-      {"this start of the computer", ourClock, BootTimeMs() + 1500, true},
+  std::string ours;
+  std::getline(bootId, ours);
+  ours = "boottime:" + ours;
+  const std::string wall = std::to_string(ClockMs(CLOCK_REALTIME) + 1500);
+  const std::string boot = std::to_string(ClockMs(CLOCK_BOOTTIME) + 1500);
+  // The lease of the record, and whether it holds the role.
+  const std::pair<std::string, bool> cases[] = {
+      {"", false},
+      {"LeaseUntil=" + wall + "\n", true},
+      {"LeaseUntil=" + std::to_string(ClockMs(CLOCK_REALTIME) - 1) + "\n", false},
+      {"LeaseUntil=" + boot + "\nLeaseClock=boottime:0\n", false},
+      {"LeaseUntil=" + boot + "\nLeaseClock=" + ours + "\n", true},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const auto& [lease, held] : cases) {
+    SCOPED_TRACE(lease);
     TempDir dir;
     WriteFile(dir.File(kConfigFileName),
-              "[Clients]\nActive=1\nNumber=0\nActiveClient=other:1:1\nActiveCycle=1000\n"
-              "LeaseUntil=" +
-                  std::to_string(c.leaseUntil) + "\n" +
-                  (c.clock.empty() ? "" : "LeaseClock=" + c.clock + "\n"));
+              "[Clients]\nActive=1\nActiveClient=other:1:1\nActiveCycle=1000\n" + lease);
     Client client(WindowPorts{}, dir.path());
     ConfigIniRoleStore store(client);
     ActiveStandby roles(client, store, "me:1:1");
+    const long long before = ClockMs(CLOCK_BOOTTIME);
     roles.MonitorCommand(1000);
-    EXPECT_EQ(client.state.isActive, c.held ? 0 : 1);
+    EXPECT_EQ(client.state.isActive, held ? 0 : 1);
+    if (held) continue;
+    const std::string config = ReadFile(dir.File(kConfigFileName));
+    EXPECT_NE(config.find("\nLeaseClock=" + ours + "\n"), std::string::npos) << config;
+    const long long until = std::atoll(config.c_str() + config.find("\nLeaseUntil=") + 12);
+    EXPECT_GE(until, before + 2000) << config;
+    EXPECT_LE(until, ClockMs(CLOCK_BOOTTIME) + 2000) << config;
   }
 }
 

@@ -150,22 +150,17 @@ TEST_F(LostServerTest, AReconnectorEndsOnlyAfterItsProbe) {
   Connect(kTestServerProgId);
   Add("Boiler.Setpoint");
   MarkServerLost(client, com::RPC_E_TIMEOUT);
-  std::promise<void> started, answer;
-  std::future<void> probing = started.get_future();
-  std::shared_future<void> answered = answer.get_future().share();
-  std::atomic<bool> ended = false;
+  std::atomic<bool> go = false, ended = false;
   auto reconnector = std::make_unique<Reconnector>(
       client,
-      [&, answered](const ConnectTarget&) {
-        started.set_value();
-        answered.wait();
+      [&](const ConnectTarget&) {
+        WaitFor([&] { return go.load(); });
         ended = true;
         return com::RPC_S_SERVER_UNAVAILABLE;
       },
       true);
   EXPECT_FALSE(reconnector->Poll(Reconnector::Clock::now()));
-  probing.wait();
-  answer.set_value();
+  go = true;
   reconnector.reset();
   EXPECT_TRUE(ended);
 }

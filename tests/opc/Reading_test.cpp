@@ -88,14 +88,6 @@ TEST_F(ReadingTest, ValueTextFollowsTheCanonicalTypeAndRecordsItsKind) {
   EXPECT_TRUE(window.messages.shown.empty());
   EXPECT_EQ(client.reading.stringValue, nullptr);  // the borrowed string went with its value
 
-  // An analog VT_R8 item is recorded as float, but with all its digits.
-  ASSERT_EQ(Write(10, "50.01221001221001"), 0);
-  ReadRow(10);
-  EXPECT_EQ(client.reading.valueType, 4);
-  EXPECT_TRUE(client.reading.floatFromDouble);
-  EXPECT_EQ(client.reading.doubleValue, 50.01221001221001);
-  ReadRow(1);  // a float is a float
-  EXPECT_FALSE(client.reading.floatFromDouble);
   ReadRow(5);  // LargeUnsigned: the bits of the unsigned number
   EXPECT_EQ(client.reading.longValue, static_cast<std::int32_t>(3000000000u));
   ReadRow(0);
@@ -176,35 +168,6 @@ TEST_F(ReadingTest, StandbyClientWithHeartbeatRecordsNothing) {
   ReadRow(1);
   ReadItem(client, s.ptrIOPCItemMgt, s.lastServerHandle, s.currentValue.get(), nullptr);
   EXPECT_EQ(DatabaseWrites(), writes + 2);
-}
-
-// While the role protocol runs, only the client holding the role records,
-// whatever its first row holds; without it, the heartbeat item in row 0
-// makes the role count.
-TEST_F(ReadingTest, WhoRecordsByMonitoringHeartbeatAndRole) {
-  Connect();
-  Add("Diagnostics.Quality.Good");
-  Add("Diagnostics.Values.Double");
-  ClientState& s = client.state;
-  s.databaseWriting = 1;
-  struct Case {
-    int monitorEnabled, monitorItemPresent, isActive;
-    bool records;
-  } cases[] = {
-      {1, 1, 0, false}, {1, 0, 0, false},  // STAND BY, with or without the heartbeat item
-      {1, 0, 1, true},  {1, 1, 1, true},   // ACTIVE
-      {0, 0, 0, true},  {0, 1, 0, false},  // not monitored
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::Message() << c.monitorEnabled << c.monitorItemPresent << c.isActive);
-    s.monitorEnabled = c.monitorEnabled;
-    s.monitorItemPresent = c.monitorItemPresent;
-    s.isActive = c.isActive;
-    const int writes = DatabaseWrites();
-    ReadRow(1);
-    ReadItem(client, s.ptrIOPCItemMgt, s.lastServerHandle, s.currentValue.get(), nullptr);
-    EXPECT_EQ(DatabaseWrites() - writes, c.records ? 2 : 0);
-  }
 }
 
 }  // namespace
