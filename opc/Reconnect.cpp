@@ -188,6 +188,7 @@ bool Reconnector::Poll(Clock::time_point now) {
   if (s.connected == 0 || s.serverLost == 0) {
     pending_.reset();
     attempted_ = false;
+    lastRefusal_.clear();
     return false;
   }
   if (!pending_) {
@@ -214,7 +215,10 @@ bool Reconnector::Poll(Clock::time_point now) {
     probed = pending_->hr;
   }
   pending_.reset();
-  if (com::FAILED(probed)) return false;
+  if (com::FAILED(probed)) {
+    LogReconnectRefusals(client_, &lastRefusal_);
+    return false;
+  }
   return com::SUCCEEDED(ReconnectServer(client_));
 }
 

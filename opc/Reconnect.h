@@ -71,6 +71,7 @@ class Reconnector final {
   Probe probe_;
   bool probeOnThread_;
   std::shared_ptr<Pending> pending_;
+  std::string lastRefusal_;  // logged in this outage
   bool attempted_ = false;
   Clock::time_point lastAttempt_{};
 };
