@@ -249,8 +249,8 @@ std::pair<int, int> AttributePlace(std::string_view xml, const XmlFault& fault) 
     if (end >= 0) ++end;
   }
   if (end < 0) return {fault.line, fault.column};
-  end += fault.column;
-  const qsizetype tagStart = text.lastIndexOf(QLatin1Char('<'), std::min(end, text.size() - 1));
+  end = std::min(end + fault.column - 1, text.size() - 1);  // at the tag's last character
+  const qsizetype tagStart = text.lastIndexOf(QLatin1Char('<'), end);
   const QString name = QString::fromStdString(fault.attribute);
   for (qsizetype at = text.lastIndexOf(name, end); at > tagStart && at > 0;
        at = text.lastIndexOf(name, at - 1)) {

@@ -240,7 +240,7 @@ TEST(AddressSpaceXml, BrokenModbusDevicesAreRefusedWithTheirLine) {
   } spread[] = {
       {"name=\"D\"\n host=\"h\"\n timeoutMs=\"60000\"\n periodMs=\"100\"",
        "plant.xml:5:2:", "timeoutMs \"60000\" is above 5000"},
-      {"name=\"D\"\n host=\"h\" port=\"0\"\n periodMs=\"100\"", "plant.xml:4:9:", "port \"0\""},
+      {"name=\"D\"\n host=\"h\" port=\"0\"\n periodMs=\"100\"", "plant.xml:4:11:", "port \"0\""},
       {"name=\"D\"\n  retries=\"3\"\n host=\"h\"",
        "plant.xml:4:3:", "unknown attribute \"retries\""},
   };
