@@ -187,7 +187,7 @@ kj::Own<TlsStream> StartTls(Apartment& apartment, kj::Own<kj::AsyncIoStream> con
   auto context = identity ? TlsContext::Make(TlsContext::Role::Client, identity, &error) : nullptr;
   *hr = E_ACCESSDENIED;
   if (!context) {
-    Diagnose(kWho, "no certificate for this computer: %s", error.c_str());
+    Refuse(prompt, "no certificate for this computer: " + error);
     if (prompt) prompt->Tell("This computer's certificate cannot be used:\n" + error);
     return {};
   }

@@ -16,9 +16,9 @@ namespace tagwell {
 namespace {
 
 using namespace res;
+using testing::ReadFile;
 using testing::TempDir;
 using testing::TestWindow;
-using testing::ReadFile;
 using testing::WriteFile;
 
 TEST(DatabaseCommands, ChoosingAFileSwitchesRecordingOnAndCancelChangesNothing) {
