@@ -108,17 +108,21 @@ TEST_F(ModbusServerProcess, ADeviceThatDoesNotAnswerHoldsUpOnlyItsCaller) {
   ASSERT_EQ(writer.Ask("connect Press.Modbus.1"), "ok connected=1");
   ASSERT_EQ(writer.Ask("load " + work_.File("writer.xml")), "ok items=1");
   ASSERT_EQ(reader.Ask("connect Press.Modbus.1"), "ok connected=1");
-  ASSERT_EQ(reader.Ask("load " + work_.File("reader.xml")), "ok items=1");
   ASSERT_EQ(writer.Ask("select 0"), "ok row=0");
   ASSERT_TRUE(peer_.MuteWrites());
 
   writer.Send("write 12.5");
   ASSERT_TRUE(WaitUntil([&] { return peer_.MutedWrites() > 0; }, 10s));
-  EXPECT_EQ(reader.Ask("read"), "ok");
+  // Adding the item reads it: the server's answers come while the write
+  // still waits for the device.
+  EXPECT_EQ(reader.Ask("load " + work_.File("reader.xml")), "ok items=1");
+  EXPECT_EQ(reader.Ask("qualities"), "ok Good|");
   auto answer = [](const std::string& line) {
     return line.rfind("ok", 0) == 0 || line.rfind("error", 0) == 0;
   };
-  EXPECT_FALSE(writer.ReadLine(0ms, answer)) << "the write was answered before the read";
+  // The write waits for the device's timeout (4 s), which the reader did
+  // not: a second later it is still waiting.
+  EXPECT_FALSE(writer.ReadLine(1000ms, answer)) << "the reader waited for the writer's device";
   EXPECT_EQ(writer.ReadLine(20s, answer), "ok");
   for (ChildProcess* client : {&writer, &reader}) {
     EXPECT_EQ(client->Ask("exit"), "ok");
