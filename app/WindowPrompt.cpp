@@ -15,7 +15,15 @@ bool WindowPrompt::Ask(const std::string& text) {
 }
 
 void WindowPrompt::Tell(const std::string& text) {
-  if (OnWindowThread() && box_) box_->Post(text, kCaption, ui::Icon::Warning);
+  if (!OnWindowThread()) return;
+  if (refusals_)
+    refusals_->NoteBox(text);
+  else if (box_)
+    box_->Post(text, kCaption, ui::Icon::Warning);
+}
+
+void WindowPrompt::Refused(const std::string& line) {
+  if (refusals_) refusals_->NoteLine(line);
 }
 
 }  // namespace tagwell

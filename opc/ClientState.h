@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "opc/FixedText.h"
+#include "opc/Refusals.h"
 #include "platform/opcda/OpcDa.h"
 #include "platform/ui/Ui.h"
 
@@ -247,6 +248,8 @@ class Client {
   DatabaseWriterState dbWriter;
   WindowPorts ui;
   std::string folder;
+  // Why remote connections were refused (the only part other threads touch).
+  Refusals refusals;
 };
 
 // Collects the readings recorded while it lives (a tick, an item list) and

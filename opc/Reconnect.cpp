@@ -208,6 +208,7 @@ bool Reconnector::Poll(Clock::time_point now) {
     // A probe still running ends on its own; its result is dropped.
     pending_.reset();
     attempted_ = false;
+    lastRefusal_.clear();
     return false;
   }
   if (!pending_) {
@@ -238,7 +239,10 @@ bool Reconnector::Poll(Clock::time_point now) {
   }
   pending_.reset();
   if (probeOnThread_) ProbeRunning();  // ended: joined
-  if (com::FAILED(probed)) return false;
+  if (com::FAILED(probed)) {
+    LogReconnectRefusals(client_, &lastRefusal_);
+    return false;
+  }
   return com::SUCCEEDED(ReconnectServer(client_));
 }
 

@@ -83,6 +83,7 @@ class Reconnector final {
   std::shared_ptr<Pending> pending_;      // the probe whose result is waited for
   std::shared_ptr<Pending> threadState_;  // the probe thread's, until joined
   std::thread thread_;
+  std::string lastRefusal_;  // logged in this outage
   bool attempted_ = false;
   Clock::time_point lastAttempt_{};
 };
