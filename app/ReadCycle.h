@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "app/CycleTimer.h"
+#include "app/ReadingObserver.h"
 #include "app/Roles.h"
 #include "app/ServerRoleStore.h"
 #include "opc/ClientState.h"
@@ -57,6 +58,10 @@ class ReadCycle final {
   // KillTimer.
   void Stop() { timer_.Stop(); }
 
+  // Told every reading the cycle applies; null tells nobody. It outlives
+  // its setting.
+  void SetObserver(ReadingObserver* observer) { observer_ = observer; }
+
   // The active/standby protocol of this client (Connection Monitor,
   // Disconnect and exit use it too).
   ActiveStandby& roles() { return roles_; }
@@ -85,6 +90,7 @@ class ReadCycle final {
   ActiveStandby roles_;
   unsigned periodMs_ = 5000;
   bool ticking_ = false;
+  ReadingObserver* observer_ = nullptr;
 };
 
 }  // namespace tagwell
