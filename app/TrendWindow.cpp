@@ -161,7 +161,7 @@ void TrendWindow::ConnectControls() {
     if (period_ == TrendPeriod::Live)
       ShowLive();
     else
-      LoadHistory(historyFrom_, historyTo_);
+      LoadHistory(chart_->fromMs(), chart_->toMs());
   });
   chart_->onViewChanged = [this] { OnViewChanged(); };
   chart_->onCursor = [this](qint64 ms) { readout_->setText(chart_->ReadoutAt(ms)); };
@@ -204,10 +204,12 @@ void TrendWindow::ShowPeriod(TrendPeriod period, qint64 fromMs, qint64 toMs) {
       ShowLive();
       return;
     case TrendPeriod::LastHour:
-      LoadHistory(now - kHourMs, now);
+      historyFrom_ = now - kHourMs, historyTo_ = now;
+      LoadHistory(historyFrom_, historyTo_);
       return;
     case TrendPeriod::LastDay:
-      LoadHistory(now - 24 * kHourMs, now);
+      historyFrom_ = now - 24 * kHourMs, historyTo_ = now;
+      LoadHistory(historyFrom_, historyTo_);
       return;
     case TrendPeriod::FromTo:
       if (toMs <= fromMs) {
@@ -221,6 +223,7 @@ void TrendWindow::ShowPeriod(TrendPeriod period, qint64 fromMs, qint64 toMs) {
         status_->setText("The period ends before it begins: choose a later end.");
         return;
       }
+      historyFrom_ = fromMs, historyTo_ = toMs;
       LoadHistory(fromMs, toMs);
       return;
   }
@@ -336,8 +339,6 @@ bool TrendWindow::EnsureDatabase() {
 }
 
 void TrendWindow::LoadHistory(qint64 fromMs, qint64 toMs) {
-  historyFrom_ = fromMs;
-  historyTo_ = toMs;
   if (!EnsureDatabase()) {
     chart_->SetCurves({});
     chart_->SetTimeRange(fromMs, toMs);
