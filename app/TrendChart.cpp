@@ -165,8 +165,8 @@ qint64 TrendChart::toMs() const {
 }
 
 QString TrendChart::ReadoutAt(qint64 ms) const {
-  QString text = "<b>" + QDateTime::fromMSecsSinceEpoch(ms).toString("yyyy-MM-dd HH:mm:ss") +
-                 "</b>";
+  QString text =
+      "<b>" + QDateTime::fromMSecsSinceEpoch(ms).toString("yyyy-MM-dd HH:mm:ss") + "</b>";
   for (std::size_t i = 0; i < curves_.size(); ++i) {
     const TrendCurve& c = curves_[i];
     const SeriesPoint* p = PointAt(c, ms, holes_[i]);

@@ -44,8 +44,8 @@ std::vector<TrendItem> TrendItemsOf(Client& client) {
     TrendItem item;
     item.name = WideText(record.itemName.c_str());
     item.kind = KindOfType(record.vtCanonical);
-    item.chosen = (selected < 0 || selected >= rows || selected == row) &&
-                  item.kind != CurveKind::NoCurve;
+    item.chosen =
+        (selected < 0 || selected >= rows || selected == row) && item.kind != CurveKind::NoCurve;
     item.units = EuUnits(client, item.name);
     items.push_back(std::move(item));
   }

@@ -30,8 +30,9 @@ QString LocalText(qint64 ms) {
 }
 
 QString NameList(const QStringList& names) {
-  return names.size() <= 5 ? names.join(", ")
-                           : names.mid(0, 5).join(", ") + QString(" and %1 more").arg(names.size() - 5);
+  return names.size() <= 5
+             ? names.join(", ")
+             : names.mid(0, 5).join(", ") + QString(" and %1 more").arg(names.size() - 5);
 }
 
 std::string NumberText(double value) {
@@ -96,9 +97,9 @@ void TrendWindow::BuildControls() {
   pngButton_ = new QPushButton("Export P&NG...");
   csvButton_ = new QPushButton("Export &CSV...");
   top->addWidget(new QLabel("Period:"));
-  for (QWidget* w : std::initializer_list<QWidget*>{periodBox_, fromEdit_, new QLabel("to"), toEdit_,
-                                                    showButton_, pauseButton_, followButton_,
-                                                    resetButton_})
+  for (QWidget* w :
+       std::initializer_list<QWidget*>{periodBox_, fromEdit_, new QLabel("to"), toEdit_,
+                                       showButton_, pauseButton_, followButton_, resetButton_})
     top->addWidget(w);
   top->addStretch(1);
   for (QWidget* w : {databaseButton_, pngButton_, csvButton_}) top->addWidget(w);
@@ -255,9 +256,10 @@ void TrendWindow::OnViewChanged() {
   // A zoom into thinned curves reads the rows of the new span again.
   const bool thinned = std::any_of(chart_->curves().begin(), chart_->curves().end(),
                                    [](const TrendCurve& c) { return c.thinned; });
-  if (thinned) QTimer::singleShot(300, this, [this, from = chart_->fromMs(), to = chart_->toMs()] {
-    if (chart_->fromMs() == from && chart_->toMs() == to) LoadHistory(from, to);
-  });
+  if (thinned)
+    QTimer::singleShot(300, this, [this, from = chart_->fromMs(), to = chart_->toMs()] {
+      if (chart_->fromMs() == from && chart_->toMs() == to) LoadHistory(from, to);
+    });
 }
 
 void TrendWindow::RefreshLive() {
@@ -271,7 +273,8 @@ void TrendWindow::ShowLive() {
   qint64 newest = 0;
   for (const TrendItem& item : items_) {
     if (item.kind == CurveKind::NoCurve) {
-      notes << QString("%1 holds text or arrays: listed, no curve.").arg(QString::fromStdString(item.name));
+      notes << QString("%1 holds text or arrays: listed, no curve.")
+                   .arg(QString::fromStdString(item.name));
       continue;
     }
     if (!item.chosen) continue;
@@ -285,15 +288,18 @@ void TrendWindow::ShowLive() {
     if (curve.points.empty()) waiting << QString::fromStdString(item.name);
     curves.push_back(std::move(curve));
   }
-  if (!options_.live) notes << "No live readings in this window: choose a period of the database.";
-  else if (!waiting.isEmpty()) notes << "No reading yet of " + NameList(waiting) + " (Read Item starts the cycle).";
+  if (!options_.live)
+    notes << "No live readings in this window: choose a period of the database.";
+  else if (!waiting.isEmpty())
+    notes << "No reading yet of " + NameList(waiting) + " (Read Item starts the cycle).";
   chart_->SetCurves(std::move(curves));
   if (following_) {
     const qint64 end = std::max(Now(), newest);
     chart_->SetTimeRange(end - TrendBuffer::kKeptMs, end);
   }
-  status_->setText(QString("Live: the last 10 minutes of the read cycle, at most %1 readings per item.")
-                       .arg(options_.live ? options_.live->PerItemLimit() : TrendBuffer::kMostPerItem));
+  status_->setText(
+      QString("Live: the last 10 minutes of the read cycle, at most %1 readings per item.")
+          .arg(options_.live ? options_.live->PerItemLimit() : TrendBuffer::kMostPerItem));
   SetNotes(notes);
 }
 
@@ -370,21 +376,29 @@ void TrendWindow::LoadHistory(qint64 fromMs, qint64 toMs) {
     if (h.textRows > 0)
       notes << QString("%1: %2 rows hold text, not numbers: left out.").arg(name).arg(h.textRows);
     if (h.thinned)
-      notes << QString("%1: %2 rows drawn as %3 points (the lowest and highest Good reading of "
-                       "every %4 s, and the first one that is not Good).")
-                   .arg(name).arg(h.rows).arg(h.points.size())
+      notes << QString(
+                   "%1: %2 rows drawn as %3 points (the lowest and highest Good reading of "
+                   "every %4 s, and the first one that is not Good).")
+                   .arg(name)
+                   .arg(h.rows)
+                   .arg(h.points.size())
                    .arg(QString::number(result.bucketMs / 1000.0, 'g', 3));
     const CurveKind kind = h.boolean ? CurveKind::Boolean : chosen[i]->kind;
-    curves.push_back(TrendCurve{h.name, chosen[i]->units, kind, CurveColor(i), std::move(h.points),
-                                h.thinned});
+    curves.push_back(
+        TrendCurve{h.name, chosen[i]->units, kind, CurveColor(i), std::move(h.points), h.thinned});
   }
-  if (chosen.empty()) notes << "No item is ticked: tick the items to draw.";
-  else if (rows == 0) notes.prepend("The database has no rows of these items from " + LocalText(fromMs) + " to " + LocalText(toMs) + ".");
-  else if (!empty.isEmpty()) notes.prepend("No rows in this period of " + NameList(empty) + ".");
+  if (chosen.empty())
+    notes << "No item is ticked: tick the items to draw.";
+  else if (rows == 0)
+    notes.prepend("The database has no rows of these items from " + LocalText(fromMs) + " to " +
+                  LocalText(toMs) + ".");
+  else if (!empty.isEmpty())
+    notes.prepend("No rows in this period of " + NameList(empty) + ".");
   chart_->SetCurves(std::move(curves), 5 * result.bucketMs / 2);
   chart_->SetTimeRange(fromMs, toMs);
   status_->setText(QString("History from %1 to %2: %3 rows from %4.")
-                       .arg(LocalText(fromMs), LocalText(toMs)).arg(rows)
+                       .arg(LocalText(fromMs), LocalText(toMs))
+                       .arg(rows)
                        .arg(QString::fromStdString(databaseShown_)));
   SetNotes(notes);
 }
@@ -408,7 +422,8 @@ bool TrendWindow::ExportCsv(const std::string& path) {
   for (const TrendCurve& c : chart_->curves())
     for (const SeriesPoint& p : c.points)
       if (p.ms >= from && p.ms <= to) rows.push_back({p.ms, &c, &p});
-  std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) { return a.ms < b.ms; });
+  std::stable_sort(rows.begin(), rows.end(),
+                   [](const Row& a, const Row& b) { return a.ms < b.ms; });
   QFile file(QString::fromStdString(path));
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
     status_->setText("Cannot write " + QString::fromStdString(path) + ": " + file.errorString());
@@ -422,8 +437,9 @@ bool TrendWindow::ExportCsv(const std::string& path) {
     out += CsvField(QualityText(r.point->quality)).toUtf8() + '\n';
   }
   const bool ok = file.write(out) == out.size() && file.flush();
-  status_->setText(ok ? QString("Saved %1 readings to %2").arg(rows.size()).arg(QString::fromStdString(path))
-                      : "Cannot write " + QString::fromStdString(path) + ": " + file.errorString());
+  status_->setText(
+      ok ? QString("Saved %1 readings to %2").arg(rows.size()).arg(QString::fromStdString(path))
+         : "Cannot write " + QString::fromStdString(path) + ": " + file.errorString());
   return ok;
 }
 

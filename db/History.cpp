@@ -83,7 +83,8 @@ std::uint16_t QualityOfText(std::string_view text) {
 }
 
 HistoryThinner::HistoryThinner(qint64 fromMs, qint64 toMs, int buckets)
-    : fromMs_(fromMs), spanMs_(std::max<qint64>(1, toMs - fromMs + 1)),
+    : fromMs_(fromMs),
+      spanMs_(std::max<qint64>(1, toMs - fromMs + 1)),
       buckets_(std::max(1, buckets)) {}
 
 void HistoryThinner::Add(const SeriesPoint& p) {
@@ -151,8 +152,8 @@ std::shared_ptr<ado::Connection> OpenHistoryDatabase(std::string_view path, std:
   return connection;
 }
 
-bool ReadHistory(ado::Connection& connection, const HistoryRequest& request,
-                 HistoryResult* result, std::string* reason) {
+bool ReadHistory(ado::Connection& connection, const HistoryRequest& request, HistoryResult* result,
+                 std::string* reason) {
   result->items.clear();
   const int buckets = std::max(1, request.buckets);
   result->bucketMs = std::max<qint64>(1, (request.toMs - request.fromMs + 1) / buckets);
@@ -183,7 +184,8 @@ bool ReadHistory(ado::Connection& connection, const HistoryRequest& request,
     if (found == index.end()) continue;
     SeriesPoint p;
     if (!clock.ToMs(query.value(2).toInt(), query.value(3).toInt(), query.value(4).toInt(),
-                    query.value(5).toInt(), query.value(6).toInt(), query.value(7).toInt(), &p.ms) ||
+                    query.value(5).toInt(), query.value(6).toInt(), query.value(7).toInt(),
+                    &p.ms) ||
         p.ms < request.fromMs || p.ms > request.toMs)
       continue;
     ItemHistory& item = result->items[found->second];
@@ -214,7 +216,8 @@ bool ReadRecordedItems(ado::Connection& connection, std::vector<RecordedItem>* i
     return false;
   }
   while (query.next())
-    items->push_back({query.value(0).toString().toStdString(), query.value(1).toString().toStdString()});
+    items->push_back(
+        {query.value(0).toString().toStdString(), query.value(1).toString().toStdString()});
   return true;
 }
 

@@ -65,8 +65,8 @@ std::shared_ptr<ado::Connection> OpenHistoryDatabase(std::string_view path, std:
 // Reads the rows of the request's items whose local time (the six time
 // columns) lies in the period, in any order the database returns them.
 // False, with the database's reason in *reason, when the query fails.
-bool ReadHistory(ado::Connection& connection, const HistoryRequest& request,
-                 HistoryResult* result, std::string* reason);
+bool ReadHistory(ado::Connection& connection, const HistoryRequest& request, HistoryResult* result,
+                 std::string* reason);
 
 // The item names recorded in OPCvalues, sorted, with whether their rows
 // are booleans or strings (by the first row's type). False, with the

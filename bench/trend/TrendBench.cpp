@@ -31,18 +31,24 @@ std::string MakeDatabase() {
       db.setDatabaseName(QString::fromStdString(file));
       db.open();
       QSqlQuery q(db);
-      q.exec("CREATE TABLE OPCvalues (Number SMALLINT, Name TEXT, Type TEXT, Hours SMALLINT, "
-             "Minutes SMALLINT, Seconds SMALLINT, Day SMALLINT, Month SMALLINT, Year SMALLINT, "
-             "Value TEXT, Quality TEXT)");
+      q.exec(
+          "CREATE TABLE OPCvalues (Number SMALLINT, Name TEXT, Type TEXT, Hours SMALLINT, "
+          "Minutes SMALLINT, Seconds SMALLINT, Day SMALLINT, Month SMALLINT, Year SMALLINT, "
+          "Value TEXT, Quality TEXT)");
       q.exec("BEGIN");
       q.prepare("INSERT INTO OPCvalues VALUES (?,?,'double',?,?,?,?,?,?,?,?)");
       int number = 0;
       for (int s = 0; s < kSeconds; ++s) {
         const QDateTime t = QDateTime::fromMSecsSinceEpoch(kStart + s * 1000LL);
         for (int i = 0; i < kItems; ++i) {
-          const QVariantList v{static_cast<std::int16_t>(++number), QString("Item%1").arg(i),
-                               t.time().hour(), t.time().minute(), t.time().second(),
-                               t.date().day(), t.date().month(), t.date().year(),
+          const QVariantList v{static_cast<std::int16_t>(++number),
+                               QString("Item%1").arg(i),
+                               t.time().hour(),
+                               t.time().minute(),
+                               t.time().second(),
+                               t.date().day(),
+                               t.date().month(),
+                               t.date().year(),
                                QString::number(i * 10 + std::sin(s / 600.0 + i), 'g', 9),
                                (s / 60) % 97 == i ? "Bad" : "Good"};
           for (int k = 0; k < v.size(); ++k) q.bindValue(k, v[k]);
@@ -104,7 +110,8 @@ void BM_LivePointsPerItem(benchmark::State& state) {
     r.value = value.get();
     r.quality = 0xC0;
     for (int s = 0; s < 3600; ++s) {
-      const auto ticks = static_cast<std::uint64_t>(116444736000000000LL + (kStart + s * 1000LL) * 10000);
+      const auto ticks =
+          static_cast<std::uint64_t>(116444736000000000LL + (kStart + s * 1000LL) * 10000);
       r.timeStamp.dwLowDateTime = static_cast<com::DWORD>(ticks);
       r.timeStamp.dwHighDateTime = static_cast<com::DWORD>(ticks >> 32);
       for (int i = 0; i < items; ++i) {
@@ -125,7 +132,8 @@ BENCHMARK(BM_LivePointsPerItem)->Arg(10)->Arg(1000)->Unit(benchmark::kMillisecon
 }  // namespace tagwell
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+  qputenv("QT_QPA_PLATFORM",
+          qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
   QApplication app(argc, argv);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();

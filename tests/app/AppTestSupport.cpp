@@ -130,9 +130,10 @@ Plant::Plant(bool flatListsBranches, bool builtIn) {
   tzset();
   clock = std::make_shared<ManualClock>(TestEpoch());
   std::string error;
-  space = builtIn ? server::MakeDefaultAddressSpace(clock)
-                  : server::LoadAddressSpace(
-                        std::string(TAGWELL_TESTDATA) + "/xml/address-space.xml", clock, {}, &error);
+  space = builtIn
+              ? server::MakeDefaultAddressSpace(clock)
+              : server::LoadAddressSpace(std::string(TAGWELL_TESTDATA) + "/xml/address-space.xml",
+                                         clock, {}, &error);
   if (!space) throw std::runtime_error(error);
   server::SimulationServerOptions options;
   options.flatListsBranches = flatListsBranches;

@@ -32,21 +32,38 @@ TEST(Trend, AReadingThatIsNotGoodIsAMarkInAGapNeverAPointOfTheLine) {
     std::size_t marks;
   };
   const Case cases[] = {
-      {"all Good: one line", CurveKind::Number, {{0, 1, kGood}, {1000, 2, kGood}, {2000, 3, kGood}},
-       {3}, 0},
-      {"a Bad reading splits the line", CurveKind::Number,
-       {{0, 1, kGood}, {1000, 99, kBad}, {2000, 3, kGood}, {3000, 4, kGood}}, {1, 2}, 1},
-      {"Uncertain is not Good either", CurveKind::Number,
-       {{0, 1, kGood}, {1000, 2, kUncertain}, {2000, 3, kGood}}, {1, 1}, 1},
-      {"a Bad spell at the start draws no line before it", CurveKind::Number,
-       {{0, 0, kBad}, {1000, 0, kBad}, {2000, 3, kGood}}, {1}, 2},
+      {"all Good: one line",
+       CurveKind::Number,
+       {{0, 1, kGood}, {1000, 2, kGood}, {2000, 3, kGood}},
+       {3},
+       0},
+      {"a Bad reading splits the line",
+       CurveKind::Number,
+       {{0, 1, kGood}, {1000, 99, kBad}, {2000, 3, kGood}, {3000, 4, kGood}},
+       {1, 2},
+       1},
+      {"Uncertain is not Good either",
+       CurveKind::Number,
+       {{0, 1, kGood}, {1000, 2, kUncertain}, {2000, 3, kGood}},
+       {1, 1},
+       1},
+      {"a Bad spell at the start draws no line before it",
+       CurveKind::Number,
+       {{0, 0, kBad}, {1000, 0, kBad}, {2000, 3, kGood}},
+       {1},
+       2},
       // Readings stop for a minute at a 1 s cycle: the line breaks there.
-      {"a silence breaks the line", CurveKind::Number,
+      {"a silence breaks the line",
+       CurveKind::Number,
        {{0, 1, kGood}, {1000, 2, kGood}, {2000, 2, kGood}, {62000, 5, kGood}, {63000, 5, kGood}},
-       {3, 2}, 0},
+       {3, 2},
+       0},
       // 0, 1, 1, 0 in steps: each change adds the corner at its time.
-      {"a boolean in steps", CurveKind::Boolean,
-       {{0, 0, kGood}, {1000, 1, kGood}, {2000, 1, kGood}, {3000, 0, kGood}}, {6}, 0},
+      {"a boolean in steps",
+       CurveKind::Boolean,
+       {{0, 0, kGood}, {1000, 1, kGood}, {2000, 1, kGood}, {3000, 0, kGood}},
+       {6},
+       0},
       {"nothing Good: marks only", CurveKind::Number, {{0, 5, kBad}, {1000, 5, kBad}}, {}, 2},
   };
   for (const Case& c : cases) {
@@ -104,7 +121,8 @@ TEST(Trend, LiveCurvesOfFourPlantItemsThroughABadSpell) {
   QApplication::processEvents();
   const auto& curves = trend->chart()->curves();
   ASSERT_EQ(curves.size(), 4u);  // the text item is listed, not drawn
-  EXPECT_TRUE(trend->notes().contains("Line1.BatchName holds text")) << trend->notes().toStdString();
+  EXPECT_TRUE(trend->notes().contains("Line1.BatchName holds text"))
+      << trend->notes().toStdString();
   EXPECT_EQ(LegendText(curves[0]), "Boiler.Temperature [degC]");
   EXPECT_EQ(curves[2].kind, CurveKind::Boolean);
   const CurveShape temperature = ShapeOf(curves[0]);
@@ -138,9 +156,17 @@ void RecordADay(const std::string& path, qint64 dayStart) {
   int number = 0;
   auto row = [&](const char* name, const char* type, const QDateTime& t, double v,
                  const char* quality) {
-    const QVariantList values{static_cast<std::int16_t>(++number), name, type, t.time().hour(),
-                              t.time().minute(), t.time().second(), t.date().day(),
-                              t.date().month(), t.date().year(), QString::number(v), quality};
+    const QVariantList values{static_cast<std::int16_t>(++number),
+                              name,
+                              type,
+                              t.time().hour(),
+                              t.time().minute(),
+                              t.time().second(),
+                              t.date().day(),
+                              t.date().month(),
+                              t.date().year(),
+                              QString::number(v),
+                              quality};
     for (int i = 0; i < values.size(); ++i) q.bindValue(i, values[i]);
     EXPECT_TRUE(q.exec());
   };
