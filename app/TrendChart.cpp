@@ -75,7 +75,9 @@ TrendChart::TrendChart(QWidget* parent)
   chart_->addAxis(values_, Qt::AlignLeft);
   chart_->addAxis(switches_, Qt::AlignRight);
   switches_->setRange(-0.1, 1.1);
-  switches_->setTickCount(2);
+  switches_->setTickType(QValueAxis::TicksDynamic);
+  switches_->setTickAnchor(0);
+  switches_->setTickInterval(1);
   switches_->setLabelFormat("%.0f");
   switches_->setTitleText("on/off");
   switches_->setVisible(false);
@@ -84,10 +86,8 @@ TrendChart::TrendChart(QWidget* parent)
   cursorLine_->setPen(QPen(QColor(0x90, 0x90, 0x90), 1, Qt::DashLine));
   cursorLine_->setZValue(100);
   cursorLine_->hide();
-  connect(time_, &QDateTimeAxis::rangeChanged, this, [this](QDateTime from, QDateTime to) {
-    time_->setFormat(TimeFormat(from.msecsTo(to)));
-    if (!settingRange_ && onViewChanged) onViewChanged();  // the rubber band
-  });
+  connect(time_, &QDateTimeAxis::rangeChanged, this,
+          [this](QDateTime from, QDateTime to) { time_->setFormat(TimeFormat(from.msecsTo(to))); });
 }
 
 void TrendChart::SetCurves(std::vector<TrendCurve> curves, qint64 minHoleMs) {
@@ -137,7 +137,7 @@ void TrendChart::AddCurve(const TrendCurve& curve, qint64 minHoleMs, double low,
   if (shape.marks.empty()) return;
   auto* marks = new QScatterSeries;
   marks->setMarkerShape(QScatterSeries::MarkerShapeRotatedRectangle);
-  marks->setMarkerSize(9);
+  marks->setMarkerSize(8);
   marks->setPen(QPen(curve.color, 1.5));
   marks->setBrush(Qt::white);
   QList<QPointF> points;
@@ -151,9 +151,7 @@ void TrendChart::AddCurve(const TrendCurve& curve, qint64 minHoleMs, double low,
 }
 
 void TrendChart::SetTimeRange(qint64 fromMs, qint64 toMs) {
-  settingRange_ = true;
   time_->setRange(QDateTime::fromMSecsSinceEpoch(fromMs), QDateTime::fromMSecsSinceEpoch(toMs));
-  settingRange_ = false;
 }
 
 qint64 TrendChart::fromMs() const {
@@ -256,7 +254,9 @@ void TrendChart::mouseReleaseEvent(QMouseEvent* event) {
     event->accept();
     return;
   }
-  QChartView::mouseReleaseEvent(event);
+  const qint64 from = fromMs(), to = toMs();
+  QChartView::mouseReleaseEvent(event);  // the rubber band zooms here
+  if ((fromMs() != from || toMs() != to) && onViewChanged) onViewChanged();
 }
 
 void TrendChart::keyPressEvent(QKeyEvent* event) {

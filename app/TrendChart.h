@@ -63,7 +63,6 @@ class TrendChart final : public QChartView {
   std::vector<qint64> holes_;  // per curve
   bool panning_ = false;
   qreal panFromX_ = 0;
-  bool settingRange_ = false;
 };
 
 }  // namespace tagwell

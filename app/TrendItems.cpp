@@ -38,7 +38,8 @@ std::string EuUnits(Client& client, const std::string& itemId) {
 std::vector<TrendItem> TrendItemsOf(Client& client) {
   std::vector<TrendItem> items;
   const int rows = client.ui.itemNames ? client.ui.itemNames->GetCount() : 0;
-  const int selected = client.state.selectedRow;
+  // The row the operator sees selected in the Item name column.
+  const int selected = rows > 0 ? client.ui.itemNames->GetCurSel() : -1;
   for (int row = 0; row < rows && row < MAX_ITEMS; ++row) {
     const ItemRecord& record = client.table.rows[row];
     TrendItem item;

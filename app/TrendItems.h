@@ -17,9 +17,9 @@ struct TrendItem {
   bool chosen = false;  // drawn when the window opens
 };
 
-// The rows of the table, the selected row chosen (every row when none is
-// selected). Units are asked of the server's item properties while it is
-// connected; a server without them gives none.
+// The rows of the table, the row selected in the Item name column chosen
+// (every row when none is selected). Units are asked of the server's item
+// properties while it is connected; a server without them gives none.
 std::vector<TrendItem> TrendItemsOf(Client& client);
 
 // Item property 100 (EU units) of itemId; "" when there is none.

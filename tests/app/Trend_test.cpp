@@ -131,7 +131,10 @@ TEST(Trend, LiveCurvesOfFourPlantItemsThroughABadSpell) {
   EXPECT_EQ(ShapeOf(curves[1]).lines.size(), 1u);
   const qint64 inSpell = Ms(plant.clock->Now()) - 270 * 1000;
   EXPECT_TRUE(trend->chart()->ReadoutAt(inSpell).contains("Bad - communication error"));
-  EXPECT_LE(trend->chart()->fromMs(), curves[0].points.front().ms);
+  // Following: the last ten minutes up to now, the spell in view.
+  EXPECT_FALSE(trend->paused());
+  EXPECT_EQ(trend->chart()->toMs(), Ms(plant.clock->Now()));
+  EXPECT_EQ(trend->chart()->toMs() - trend->chart()->fromMs(), TrendBuffer::kKeptMs);
   testing::SaveScreenshot(*trend, "trend-live.png");
 
   trend->SetPaused(true);
@@ -204,7 +207,7 @@ TEST(Trend, ADayOfHistoryFromTheDatabaseAWindowOpensItself) {
   TrendWindow trend(options);  // no rows, no live readings: a window looking at a database
   trend.resize(1100, 640);
   trend.show();
-  trend.ShowPeriod(TrendPeriod::FromTo, dayStart, dayStart + 86400 * 1000LL - 1);
+  trend.ShowPeriod(TrendPeriod::FromTo, dayStart, dayStart + 86400 * 1000LL);
   QApplication::processEvents();
   ASSERT_EQ(asked, std::vector<std::string>{"Open a database"});
   const auto& curves = trend.chart()->curves();
