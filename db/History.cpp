@@ -26,35 +26,65 @@ qint64 TimeKey(const QDateTime& local) {
          t.hour() * 10000LL + t.minute() * 100LL + t.second();
 }
 
-// Local date and time parts to ms since 1970. The start of the hour is
-// asked of the time-zone rules once per hour met, not once per row.
-class LocalClock final {
+// What a row of the query costs beyond its values is kept small: the
+// start of a local hour is asked of the time-zone rules once per hour met,
+// a quality text once per change of text.
+class RowDecoder final {
  public:
-  bool ToMs(int year, int month, int day, int hour, int minute, int second, qint64* ms) {
-    if (minute < 0 || minute > 59 || second < 0 || second > 60) return false;
-    const qint64 hourKey = ((year * 100LL + month) * 100 + day) * 100 + hour;
+  // The time key (YYYYMMDDhhmmss, local) as ms since 1970.
+  bool Time(qint64 key, qint64* ms) {
+    const qint64 minute = key / 100 % 100, second = key % 100;
+    if (minute > 59 || second > 60 || key < 0) return false;
+    const qint64 hourKey = key / 10000;
     if (hourKey != hourKey_) {
-      const QDateTime start(QDate(year, month, day), QTime(hour, 0));
+      const QDateTime start(
+          QDate(static_cast<int>(hourKey / 1000000), static_cast<int>(hourKey / 10000 % 100),
+                static_cast<int>(hourKey / 100 % 100)),
+          QTime(static_cast<int>(hourKey % 100), 0));
       if (!start.isValid()) return false;
       hourKey_ = hourKey;
       hourStartMs_ = start.toMSecsSinceEpoch();
     }
-    *ms = hourStartMs_ + (minute * 60LL + second) * 1000;
+    *ms = hourStartMs_ + (minute * 60 + second) * 1000;
     return true;
+  }
+  std::uint16_t Quality(const QString& text) {
+    if (text != qualityText_) {
+      qualityText_ = text;
+      quality_ = QualityOfText(text.toStdString());
+    }
+    return quality_;
   }
 
  private:
   qint64 hourKey_ = -1;
   qint64 hourStartMs_ = 0;
+  QString qualityText_;
+  std::uint16_t quality_ = 0;
 };
 
-QString SelectStatement(std::size_t names) {
-  QString list;
-  for (std::size_t i = 0; i < names; ++i) list += i ? ",?" : "?";
+// Up to this many items, a row names its item by its place in the request
+// (a number costs less to hand over than a text).
+constexpr std::size_t kItemsByPlace = 64;
+
+// Columns: the item (its place, or its name), the type (0 a number, 1
+// boolean, 2 text), the time key, the value (SQLite: a number where it is
+// one), the quality (null when Good).
+QString SelectStatement(std::size_t names, bool sqlite) {
+  QString list, places;
+  for (std::size_t i = 0; i < names; ++i) {
+    list += i ? ",?" : "?";
+    if (names <= kItemsByPlace) places += QString(" WHEN ? THEN %1").arg(i);
+  }
+  const QString item = names <= kItemsByPlace ? "CASE Name" + places + " END" : "Name";
+  const QString value = sqlite ? "CASE WHEN Type = 'string' OR Value IN ('inf', '-inf', 'nan') "
+                                 "THEN Value ELSE CAST(Value AS REAL) END"
+                               : "Value";
   return QStringLiteral(
-             "SELECT Name, Type, Year, Month, Day, Hours, Minutes, Seconds, Value, Quality "
-             "FROM OPCvalues WHERE Name IN (%1) AND %2 BETWEEN ? AND ?")
-      .arg(list, QLatin1String(kTimeKey));
+             "SELECT %1, CASE Type WHEN 'string' THEN 2 WHEN 'boolean' THEN 1 ELSE 0 END, %2, %3, "
+             "CASE Quality WHEN 'Good' THEN NULL ELSE Quality END "
+             "FROM OPCvalues WHERE Name IN (%4) AND %2 BETWEEN ? AND ?")
+      .arg(item, QLatin1String(kTimeKey), value, list);
 }
 
 // The quality words of the texts the readers write, by text.
@@ -152,58 +182,100 @@ std::shared_ptr<ado::Connection> OpenHistoryDatabase(std::string_view path, std:
   return connection;
 }
 
-bool ReadHistory(ado::Connection& connection, const HistoryRequest& request, HistoryResult* result,
-                 std::string* reason) {
-  result->items.clear();
-  const int buckets = std::max(1, request.buckets);
-  result->bucketMs = std::max<qint64>(1, (request.toMs - request.fromMs + 1) / buckets);
-  std::unordered_map<QString, std::size_t> index;
-  std::vector<HistoryThinner> thinners;
-  for (const std::string& name : request.names) {
-    index.emplace(QString::fromStdString(name), result->items.size());
-    result->items.push_back(ItemHistory{name, {}, 0, 0, false, false});
-    thinners.emplace_back(request.fromMs, request.toMs, buckets);
-  }
-  if (request.names.empty()) return true;
+namespace {
 
-  QSqlQuery query(connection.Database());
-  query.setForwardOnly(true);
-  query.prepare(SelectStatement(request.names.size()));
-  for (const std::string& name : request.names) query.addBindValue(QString::fromStdString(name));
-  // The local-time key may take in an hour more where the clocks go back;
-  // the exact period is kept below.
-  query.addBindValue(TimeKey(QDateTime::fromMSecsSinceEpoch(request.fromMs)));
-  query.addBindValue(TimeKey(QDateTime::fromMSecsSinceEpoch(request.toMs)));
-  if (!query.exec()) {
-    *reason = query.lastError().text().toStdString();
-    return false;
+class HistoryQuery final {
+ public:
+  HistoryQuery(ado::Connection& connection, const HistoryRequest& request, HistoryResult* result)
+      : query_(connection.Database()),
+        request_(request),
+        result_(*result),
+        byPlace_(request.names.size() <= kItemsByPlace) {
+    const int buckets = std::max(1, request.buckets);
+    result_.items.clear();
+    result_.bucketMs = std::max<qint64>(1, (request.toMs - request.fromMs + 1) / buckets);
+    for (const std::string& name : request.names) {
+      index_.emplace(QString::fromStdString(name), result_.items.size());
+      result_.items.push_back(ItemHistory{name, {}, 0, 0, false, false});
+      thinners_.emplace_back(request.fromMs, request.toMs, buckets);
+    }
+    query_.setForwardOnly(true);
+    query_.prepare(SelectStatement(request.names.size(), connection.DriverName() == "QSQLITE"));
+    for (int pass = byPlace_ ? 0 : 1; pass < 2; ++pass)
+      for (const std::string& name : request.names)
+        query_.addBindValue(QString::fromStdString(name));
+    // The local-time key may take in an hour more where the clocks go back;
+    // the exact period is kept in Row().
+    query_.addBindValue(TimeKey(QDateTime::fromMSecsSinceEpoch(request.fromMs)));
+    query_.addBindValue(TimeKey(QDateTime::fromMSecsSinceEpoch(request.toMs)));
   }
-  LocalClock clock;
-  while (query.next()) {
-    auto found = index.find(query.value(0).toString());
-    if (found == index.end()) continue;
+
+  bool Run(std::string* reason) {
+    if (!query_.exec()) {
+      *reason = query_.lastError().text().toStdString();
+      return false;
+    }
+    while (query_.next()) Row();
+    for (std::size_t i = 0; i < thinners_.size(); ++i)
+      result_.items[i].points = thinners_[i].Take(&result_.items[i].thinned);
+    return true;
+  }
+
+ private:
+  void Row() {
+    std::size_t at;
+    if (!Item(&at)) return;
     SeriesPoint p;
-    if (!clock.ToMs(query.value(2).toInt(), query.value(3).toInt(), query.value(4).toInt(),
-                    query.value(5).toInt(), query.value(6).toInt(), query.value(7).toInt(),
-                    &p.ms) ||
-        p.ms < request.fromMs || p.ms > request.toMs)
-      continue;
-    ItemHistory& item = result->items[found->second];
+    if (!decoder_.Time(query_.value(2).toLongLong(), &p.ms) || p.ms < request_.fromMs ||
+        p.ms > request_.toMs)
+      return;
+    ItemHistory& item = result_.items[at];
     ++item.rows;
-    const QString type = query.value(1).toString();
-    bool number = type != QLatin1String("string");
-    if (number) p.value = query.value(8).toString().toDouble(&number);
+    const int type = query_.value(1).toInt();
+    const QVariant value = query_.value(3);
+    bool number = type != 2 && !value.isNull();
+    if (number)
+      p.value = value.typeId() == QMetaType::Double ? value.toDouble()
+                                                    : value.toString().toDouble(&number);
     if (!number) {
       ++item.textRows;
-      continue;
+      return;
     }
-    if (type == QLatin1String("boolean")) item.boolean = true;
-    p.quality = QualityOfText(query.value(9).toString().toStdString());
-    thinners[found->second].Add(p);
+    if (type == 1) item.boolean = true;
+    const QVariant quality = query_.value(4);
+    p.quality = quality.isNull() ? 0xC0 : decoder_.Quality(quality.toString());
+    thinners_[at].Add(p);
   }
-  for (std::size_t i = 0; i < thinners.size(); ++i)
-    result->items[i].points = thinners[i].Take(&result->items[i].thinned);
-  return true;
+
+  bool Item(std::size_t* at) {
+    const QVariant item = query_.value(0);
+    if (byPlace_) {
+      bool ok = false;
+      *at = static_cast<std::size_t>(item.toInt(&ok));
+      return ok && !item.isNull() && *at < result_.items.size();
+    }
+    auto found = index_.find(item.toString());
+    if (found == index_.end()) return false;
+    *at = found->second;
+    return true;
+  }
+
+  QSqlQuery query_;
+  const HistoryRequest& request_;
+  HistoryResult& result_;
+  bool byPlace_;
+  std::unordered_map<QString, std::size_t> index_;
+  std::vector<HistoryThinner> thinners_;
+  RowDecoder decoder_;
+};
+
+}  // namespace
+
+bool ReadHistory(ado::Connection& connection, const HistoryRequest& request, HistoryResult* result,
+                 std::string* reason) {
+  HistoryQuery query(connection, request, result);
+  if (request.names.empty()) return true;
+  return query.Run(reason);
 }
 
 bool ReadRecordedItems(ado::Connection& connection, std::vector<RecordedItem>* items,

@@ -97,6 +97,22 @@ void BM_LoadAndDrawTenHoursOfTenItems(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadAndDrawTenHoursOfTenItems)->Unit(benchmark::kMillisecond)->Iterations(5);
 
+// The reading alone, without the drawing.
+void BM_LoadTenHoursOfTenItems(benchmark::State& state) {
+  std::string reason;
+  auto db = OpenHistoryDatabase(MakeDatabase(), &reason);
+  HistoryRequest request;
+  for (int i = 0; i < kItems; ++i) request.names.push_back("Item" + std::to_string(i));
+  request.fromMs = kStart;
+  request.toMs = kStart + kSeconds * 1000LL - 1;
+  for (auto _ : state) {
+    HistoryResult result;
+    ReadHistory(*db, request, &result, &reason);
+    benchmark::DoNotOptimize(result);
+  }
+}
+BENCHMARK(BM_LoadTenHoursOfTenItems)->Unit(benchmark::kMillisecond)->Iterations(5);
+
 // An hour of readings at 1 s for n items: the points each item keeps.
 void BM_LivePointsPerItem(benchmark::State& state) {
   const int items = static_cast<int>(state.range(0));

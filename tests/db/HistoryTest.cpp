@@ -114,8 +114,16 @@ void CheckCases(ado::Connection& db) {
       }
     }
   }
-  std::vector<RecordedItem> items;
+  // Many items at once are named by their texts, not by their places.
+  HistoryRequest many{{}, Local(6, 23, 59, 0), Local(7, 0, 1, 0), 100};
+  for (int i = 0; i < 70; ++i) many.names.push_back("Unrecorded." + std::to_string(i));
+  many.names[50] = "Tank.Level";
+  HistoryResult result;
   std::string reason;
+  ASSERT_TRUE(ReadHistory(db, many, &result, &reason)) << reason;
+  EXPECT_EQ(result.items[50].rows, 13);
+  EXPECT_EQ(result.items[49].rows, 0);
+  std::vector<RecordedItem> items;
   ASSERT_TRUE(ReadRecordedItems(db, &items, &reason)) << reason;
   ASSERT_EQ(items.size(), 4u);
   EXPECT_EQ(items[0].name, "Line.Batch");
