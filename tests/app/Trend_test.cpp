@@ -7,6 +7,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QKeySequence>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <cmath>
@@ -113,6 +114,7 @@ TEST(Trend, LiveCurvesOfFourPlantItemsThroughABadSpell) {
   }
   for (const std::string& text : w.messages.Texts()) ADD_FAILURE() << text;
 
+  EXPECT_EQ(w->action(res::IDM_TREND)->shortcut(), QKeySequence("Alt+T"));
   w.Command(res::IDM_TREND);
   TrendWindow* trend = w->trendWindow();
   ASSERT_TRUE(trend && trend->isVisible());
