@@ -12,11 +12,11 @@ name), the session is captured on loopback with tshark and the capture is
 checked for malformed packets afterwards ("capture: clean" or
 "capture: ..." with the complaints).
 """
-import os
+import select
 import signal
+import socket
 import subprocess
 import sys
-import time
 
 from impacket.dcerpc.v5 import rpcrt, transport
 from impacket.uuid import uuidtup_to_bin
@@ -29,19 +29,31 @@ LEVELS = {
 }
 
 
+def probe(capture, port):
+    """Opens and closes a connection to the server until tshark shows it:
+    then everything sent before it has been captured."""
+    for _ in range(100):
+        with socket.create_connection(('127.0.0.1', port), timeout=5):
+            pass
+        ready, _, _ = select.select([capture.stdout], [], [], 0.1)
+        if ready:
+            while select.select([capture.stdout], [], [], 0.2)[0]:
+                if not capture.stdout.readline():
+                    break
+            return True
+    return False
+
+
 def start_capture(port, path):
     capture = subprocess.Popen(
-        ['tshark', '-q', '-i', 'lo', '-f', 'tcp port %d' % port, '-w', path],
-        stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-    # tshark says "Capturing on 'Loopback: lo'" once it captures.
-    for line in capture.stderr:
-        if 'Capturing on' in line:
-            break
+        ['tshark', '-l', '-P', '-i', 'lo', '-f', 'tcp port %d' % port, '-w', path],
+        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    probe(capture, port)
     return capture
 
 
 def check_capture(capture, port, path):
-    time.sleep(0.3)
+    probe(capture, port)
     capture.send_signal(signal.SIGINT)
     capture.wait(timeout=10)
     complaints = subprocess.run(
@@ -53,8 +65,8 @@ def check_capture(capture, port, path):
         capture_output=True, text=True, timeout=60)
     if complaints.stdout.strip() or complaints.returncode:
         return 'capture: ' + complaints.stdout.strip() + complaints.stderr.strip()
-    if 'Bind_ack' not in decoded.stdout and 'Bind ack' not in decoded.stdout:
-        return 'capture: no bind_ack decoded: ' + decoded.stdout[:400]
+    if 'Bind_ack' not in decoded.stdout or 'Request' not in decoded.stdout:
+        return 'capture: no bind_ack or request decoded: ' + decoded.stdout[:400]
     return 'capture: clean'
 
 
