@@ -42,8 +42,10 @@ TEST(DcerpcImpacket, ImpacketTalksToTheServerAndRefusedLoginsFail) {
     const char* expected;
   };
   const Case cases[] = {
-      {"operator", "PLANT", "Secret-1", "connect", "ok user=operator domain=PLANT level=2 rights=readwrite"},
-      {"operator", "plant", "Secret-1", "integrity", "ok user=operator domain=plant level=5 rights=readwrite"},
+      {"operator", "PLANT", "Secret-1", "connect",
+       "ok user=operator domain=PLANT level=2 rights=readwrite"},
+      {"operator", "plant", "Secret-1", "integrity",
+       "ok user=operator domain=plant level=5 rights=readwrite"},
       {"viewer", "PLANT", "Viewer-2", "privacy", "ok user=viewer domain=PLANT level=6 rights=read"},
       {"operator", "PLANT", "Wr0ng-pw", "integrity", "refused: rpc_s_access_denied"},
       {"nobody", "PLANT", "Secret-1", "privacy", "refused: rpc_s_access_denied"},
@@ -60,8 +62,10 @@ TEST(DcerpcImpacket, ImpacketTalksToTheServerAndRefusedLoginsFail) {
       EXPECT_NE(output.find("capture: clean"), std::string::npos) << output;
     }
   }
-  EXPECT_NE(server.Log().find("refused the login of PLANT\\operator from 127.0.0.1:"), std::string::npos);
-  EXPECT_NE(server.Log().find("refused the login of PLANT\\nobody from 127.0.0.1:"), std::string::npos);
+  EXPECT_NE(server.Log().find("refused the login of PLANT\\operator from 127.0.0.1:"),
+            std::string::npos);
+  EXPECT_NE(server.Log().find("refused the login of PLANT\\nobody from 127.0.0.1:"),
+            std::string::npos);
 }
 
 }  // namespace
