@@ -9,6 +9,18 @@
 
 namespace tagwell::dcom {
 
+ntlm::ServerNames ThisComputerNames() {
+  char host[256] = {};
+  ntlm::ServerNames names;
+  if (::gethostname(host, sizeof host - 1) != 0 || host[0] == 0) return names;
+  std::string dns = host;
+  std::string netbios = ntlm::UpperName(dns.substr(0, dns.find('.')).substr(0, 15));
+  names.netbiosComputer = netbios;
+  names.dnsComputer = dns;
+  if (auto dot = dns.find('.'); dot != std::string::npos) names.dnsDomain = dns.substr(dot + 1);
+  return names;
+}
+
 struct Server::Connection {
   int fd = -1;
   std::string peer;

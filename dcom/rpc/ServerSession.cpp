@@ -193,7 +193,7 @@ bool ServerSession::StartAuth(const SecTrailer& trailer, ByteView token, Bytes* 
         " is not offered (NTLM at connect, packet integrity or packet privacy is)");
     return false;
   }
-  handshake_.emplace(settings_.names);
+  handshake_.emplace(settings_.names, settings_.random, settings_.now);
   std::string why;
   auto answer = handshake_->Challenge(token, &why);
   if (!answer) {
