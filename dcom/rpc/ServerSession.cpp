@@ -288,7 +288,9 @@ void ServerSession::Dispatch(PendingCall call, std::vector<Bytes>* replies) {
     replies->push_back(WriteFault(call.callId, call.contextId, kFaultAccessDenied, true));
     return;
   }
-  Request request{caller_, context->second, call.opnum, call.hasObject, call.object, call.stub};
+  // Windows clients append a verification trailer the stubs do not read.
+  ByteView stub = ByteView(call.stub).first(VerificationTrailerStart(call.stub));
+  Request request{caller_, context->second, call.opnum, call.hasObject, call.object, stub};
   Response response;
   try {
     response = settings_.dispatcher->Call(request);
