@@ -214,7 +214,7 @@ bool ServerSession::FinishAuth(const SecTrailer& trailer, ByteView token) {
   std::string why;
   auto lookup = [&](const std::string& user,
                     const std::string& domain) -> std::optional<ntlm::Hash16> {
-    matched = FindDcomAccount(accounts, user, domain, &why);
+    matched = FindDcomAccount(accounts, user, domain, &why, settings_.names.netbiosComputer);
     return matched ? std::optional(matched->ntHash) : std::nullopt;
   };
   auto outcome = trailer.authType == kAuthTypeNtlm ? handshake_->Authenticate(token, lookup)
