@@ -117,7 +117,7 @@ struct PduParts {
 };
 
 // Splits a whole PDU (exactly frag_length bytes); nullopt when the lengths
-// contradict each other.
+// contradict each other. The parts view into pdu, which must outlive them.
 std::optional<PduParts> SplitPdu(ByteView pdu);
 
 struct ContextElement {

@@ -103,7 +103,8 @@ TEST(DcerpcSession, ContextsAreNegotiatedAndNtlmRunsOverAlterContext) {
 
   request = MakeFragments(PduType::Request, 3, 0, 0, nullptr, stub, 5840, security)[0];
   request[26] ^= 1;  // inside the sealed stub
-  parts = SplitPdu(Answer(session, request, false));
+  Bytes fault = Answer(session, request, false);
+  parts = SplitPdu(fault);
   EXPECT_EQ(ReadFault(*parts).value_or(0), kFaultSecurityPackage);
 }
 
