@@ -93,7 +93,8 @@ bool ClientConnection::Bind(const SyntaxId& interface, const ClientAuth& auth,
       parts && parts->header.type == PduType::BindAck ? ReadBindAck(parts->body) : std::nullopt;
   if (!ack) return Fail(error, "the server's answer to the bind is malformed");
   if (std::string refusal = ContextRefusal(*ack); !refusal.empty()) return Fail(error, refusal);
-  maxXmit_ = std::max(kMinFragment, std::min(ack->maxXmitFrag, kDefaultFragment));
+  // What this side sends is bounded by what the server receives.
+  maxXmit_ = std::max(kMinFragment, std::min(ack->maxRecvFrag, kDefaultFragment));
   assocGroup_ = ack->assocGroup;
   if (auth.level == AuthLevel::None) return true;
   if (!parts->trailer || parts->authValue.empty())

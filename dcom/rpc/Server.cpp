@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <system_error>
+
 #include "dcom/rpc/Socket.h"
 
 namespace tagwell::dcom {
@@ -112,8 +114,15 @@ void Server::Admit(int fd) {
   connection->fd = fd;
   connection->peer = peer;
   Connection* raw = connection.get();
+  try {
+    raw->thread = std::thread([this, raw] { Serve(*raw); });
+  } catch (const std::system_error& error) {
+    --perAddress_[host];
+    ::close(fd);
+    if (options_.log) options_.log(options_.who + ": cannot serve " + peer + ": " + error.what());
+    return;
+  }
   connections_.push_back(std::move(connection));
-  raw->thread = std::thread([this, raw] { Serve(*raw); });
 }
 
 void Server::NoteRefusal(const std::string& peer) {
