@@ -105,7 +105,8 @@ bool ClientConnection::Bind(const SyntaxId& interface, const ClientAuth& auth,
   Bytes auth3 = WritePdu(PduType::Auth3, kPfcFirstFrag | kPfcLastFrag, callId, pad, trailer,
                          *authenticate, authenticate->size());
   if (!SendAll(fd_, auth3, deadline)) return Fail(error, "the server does not take the login");
-  security_ = CallSecurity{auth.level, kAuthContextId, &*handshake_->session()};
+  AuthLevel level = auth.level == AuthLevel::Call ? AuthLevel::Packet : auth.level;
+  security_ = CallSecurity{level, kAuthContextId, &*handshake_->session()};
   return true;
 }
 

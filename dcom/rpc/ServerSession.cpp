@@ -12,6 +12,8 @@ const char* LevelName(AuthLevel level) {
   switch (level) {
     case AuthLevel::Connect:
       return "connect";
+    case AuthLevel::Packet:
+      return "packet";
     case AuthLevel::PacketIntegrity:
       return "packet integrity";
     case AuthLevel::PacketPrivacy:
@@ -21,9 +23,9 @@ const char* LevelName(AuthLevel level) {
   }
 }
 
+// The levels a bind may ask for; None comes without a verifier.
 bool Acceptable(AuthLevel level) {
-  return level == AuthLevel::Connect || level == AuthLevel::PacketIntegrity ||
-         level == AuthLevel::PacketPrivacy;
+  return level >= AuthLevel::Connect && level <= AuthLevel::PacketPrivacy;
 }
 
 }  // namespace
@@ -200,7 +202,8 @@ bool ServerSession::StartAuth(const SecTrailer& trailer, ByteView token, Bytes* 
     Log("refused a bind from " + caller_.address + ": " + why);
     return false;
   }
-  security_.level = trailer.level;
+  // The call level is the packet level on connections.
+  security_.level = trailer.level == AuthLevel::Call ? AuthLevel::Packet : trailer.level;
   security_.contextId = trailer.contextId;
   *challenge = std::move(*answer);
   return true;

@@ -32,8 +32,8 @@ ClientAuth Login(AuthLevel level, std::string user = "operator", std::string pas
 // faults for an unknown opnum and an unbound context.
 TEST(DcerpcTransport, ClientAndServerAgreeAtEveryLevel) {
   EchoServer server;
-  const AuthLevel levels[] = {AuthLevel::None, AuthLevel::Connect, AuthLevel::PacketIntegrity,
-                              AuthLevel::PacketPrivacy};
+  const AuthLevel levels[] = {AuthLevel::None, AuthLevel::Connect, AuthLevel::Packet,
+                              AuthLevel::PacketIntegrity, AuthLevel::PacketPrivacy};
   for (AuthLevel level : levels) {
     SCOPED_TRACE(static_cast<int>(level));
     ClientConnection client;
