@@ -56,6 +56,8 @@ bool Server::Start(std::string* error) {
   wake_ = ::eventfd(0, EFD_CLOEXEC);
   port_ = LocalPort(listener_);
   settings_.port = port_;
+  if (options_.log)
+    options_.log(options_.who + ": listening on " + options_.address + ":" + std::to_string(port_));
   stopping_ = false;
   acceptor_ = std::thread([this] { Accept(); });
   return true;
