@@ -240,3 +240,131 @@ Response Runtime::Activate(const Request& request) {
 }
 
 }  // namespace tagwell::dcom
+
+namespace tagwell::dcom {
+
+using namespace com;
+
+namespace {
+
+// The CustomHeader and the properties after it, as one blob.
+std::vector<std::uint8_t> Assemble(const std::vector<CLSID>& ids,
+                                   const std::vector<std::vector<std::uint8_t>>& properties) {
+  auto n = static_cast<std::uint32_t>(ids.size());
+  NdrWriter header;
+  BeginSerialized(header);
+  header.U32(0);
+  header.U32(0);
+  header.U32(0);
+  header.U32(kDifferentMachine);
+  header.U32(n);
+  header.Guid(GUID_NULL);
+  header.Pointer(true);
+  header.Pointer(true);
+  header.Pointer(false);
+  header.Conformance(n);
+  for (const CLSID& id : ids) header.Guid(id);
+  header.Conformance(n);
+  std::size_t total = 0;
+  for (const auto& p : properties) {
+    header.U32(static_cast<std::uint32_t>(p.size()));
+    total += p.size();
+  }
+  EndSerialized(header);
+  total += header.size();
+  header.PatchU32(16, static_cast<std::uint32_t>(total));
+  header.PatchU32(20, static_cast<std::uint32_t>(header.size()));
+  NdrWriter blob;
+  blob.U32(static_cast<std::uint32_t>(total));
+  blob.U32(0);
+  blob.Raw(header.bytes().data(), header.size());
+  for (const auto& p : properties) blob.Raw(p.data(), p.size());
+  return blob.Take();
+}
+
+bool ReadPropsOut(std::span<const std::uint8_t> bytes, ActivationReply* reply) {
+  NdrReader r(bytes);
+  if (!ReadSerializedHeader(r)) return false;
+  std::uint32_t n = r.U32();
+  bool iids = r.Pointer(), results = r.Pointer(), pointers = r.Pointer();
+  if (!r.ok() || !iids || !results || !pointers || n == 0 || n > kMaxRequestedInterfaces)
+    return false;
+  if (r.Conformance(16) != n) return false;
+  for (std::uint32_t i = 0; i < n && r.ok(); ++i) reply->iids.push_back(r.Guid());
+  if (r.Conformance(4) != n) return false;
+  for (std::uint32_t i = 0; i < n && r.ok(); ++i) reply->results.push_back(r.I32());
+  if (r.Conformance(4) != n) return false;
+  std::vector<std::uint32_t> present(n);
+  for (auto& p : present) p = r.Pointer();
+  for (std::uint32_t p : present)
+    reply->objrefs.push_back(p ? ReadInterfacePointer(r) : std::vector<std::uint8_t>{});
+  return r.ok();
+}
+
+bool ReadScmReply(std::span<const std::uint8_t> bytes, ActivationReply* reply) {
+  NdrReader r(bytes);
+  if (!ReadSerializedHeader(r)) return false;
+  bool reserved = r.Pointer(), remote = r.Pointer();
+  if (reserved) r.U32();
+  if (!r.ok() || !remote) return false;
+  reply->oxid = r.U64();
+  bool bindings = r.Pointer();
+  reply->remUnknown = r.Guid();
+  reply->authnHint = r.U32();
+  r.U16();
+  r.U16();
+  if (bindings) reply->bindings = ReadBindings(r, true);
+  return r.ok() && bindings;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> WriteActivationRequest(const ActivationRequest& request) {
+  auto n = static_cast<std::uint32_t>(request.iids.size());
+  NdrWriter instantiation;
+  BeginSerialized(instantiation);
+  instantiation.Guid(request.clsid);
+  instantiation.U32(request.classContext);
+  instantiation.U32(0);
+  instantiation.U32(0);
+  instantiation.U32(n);
+  instantiation.U32(0);
+  instantiation.Pointer(true);
+  std::size_t thisSize = instantiation.size();
+  instantiation.U32(0);
+  WriteComVersion(instantiation);
+  instantiation.Conformance(n);
+  for (const IID& iid : request.iids) instantiation.Guid(iid);
+  EndSerialized(instantiation);
+  instantiation.PatchU32(thisSize, static_cast<std::uint32_t>(instantiation.size()));
+  NdrWriter scm;
+  BeginSerialized(scm);
+  scm.Pointer(false);
+  scm.Pointer(true);
+  scm.U32(2);  // RPC_C_IMP_LEVEL_IDENTIFY
+  scm.U16(1);
+  scm.Pointer(true);
+  scm.Conformance(1);
+  scm.U16(kTowerTcp);
+  EndSerialized(scm);
+  return Assemble({CLSID_InstantiationInfo, CLSID_ScmRequestInfo},
+                  {instantiation.Take(), scm.Take()});
+}
+
+std::optional<ActivationReply> ReadActivationReply(std::span<const std::uint8_t> blob) {
+  auto properties = ReadCustomHeader(blob);
+  if (!properties) return std::nullopt;
+  ActivationReply reply;
+  bool props = false, scm = false;
+  for (const Property& p : *properties) {
+    if (p.clsid == CLSID_PropsOutInfo && !props) {
+      if (!(props = ReadPropsOut(p.bytes, &reply))) return std::nullopt;
+    } else if (p.clsid == CLSID_ScmReplyInfo && !scm) {
+      if (!(scm = ReadScmReply(p.bytes, &reply))) return std::nullopt;
+    }
+  }
+  if (!props || !scm) return std::nullopt;
+  return reply;
+}
+
+}  // namespace tagwell::dcom

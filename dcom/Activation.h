@@ -34,6 +34,11 @@ struct ActivationReply {
 // The blob of the ActivationPropertiesOut: PropsOutInfo, then ScmReplyInfo.
 std::vector<std::uint8_t> WriteActivationReply(const ActivationReply& reply);
 
+// A client's side: the blob it sends (InstantiationInfo and ScmRequestInfo
+// asking for ncacn_ip_tcp) and the answer it reads.
+std::vector<std::uint8_t> WriteActivationRequest(const ActivationRequest& request);
+std::optional<ActivationReply> ReadActivationReply(std::span<const std::uint8_t> blob);
+
 // Type serialization version 1: the 16-byte header before a property.
 void BeginSerialized(NdrWriter& w);
 // Patches the object buffer length and pads to 8 bytes.
