@@ -134,7 +134,8 @@ HRESULT Exporter::Release(const IPID& ipid, std::uint32_t refs) {
   OID oid = itf.oid;
   const Object& object = objects_.at(oid);
   bool referenced = false;
-  for (const auto& [iid, other] : object.ipids) referenced |= interfaces_.at(GuidKey(other)).publicRefs > 0;
+  for (const auto& [iid, other] : object.ipids)
+    referenced |= interfaces_.at(GuidKey(other)).publicRefs > 0;
   if (!referenced) DropObjectLocked(oid, &released);
   return S_OK;
 }

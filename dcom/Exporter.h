@@ -49,8 +49,8 @@ struct ObjectState {
 // How an exported object answers an interface: its own QueryInterface, or
 // an interface the DCOM layer adds. Returns the interface pointer to call
 // (AddRef'd) or an error.
-using InterfaceQuery = std::function<com::HRESULT(com::IUnknown* object, const com::IID& iid,
-                                                  com::IUnknown** itf)>;
+using InterfaceQuery =
+    std::function<com::HRESULT(com::IUnknown* object, const com::IID& iid, com::IUnknown** itf)>;
 
 class Exporter {
  public:

@@ -25,7 +25,9 @@ HRESULT QueryWithExtras(IUnknown* object, const IID& iid, IUnknown** itf) {
   return E_NOINTERFACE;
 }
 
-Response Fault(std::uint32_t status) { return Response{status, {}}; }
+Response Fault(std::uint32_t status) {
+  return Response{status, {}};
+}
 
 }  // namespace
 
