@@ -15,7 +15,7 @@ std::vector<std::uint8_t> GuidKey(const GUID& g) {
   return key;
 }
 
-Exporter::Exporter(Bindings bindings, Clock clock, std::chrono::seconds pingPeriod,
+Exporter::Exporter(Bindings bindings, NowFunction clock, std::chrono::seconds pingPeriod,
                    InterfaceQuery query)
     : oxid_(RandomId64()),
       remUnknown_(RandomGuid()),

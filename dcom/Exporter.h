@@ -24,7 +24,7 @@
 
 namespace tagwell::dcom {
 
-using Clock = std::function<std::chrono::steady_clock::time_point()>;
+using NowFunction = std::function<std::chrono::steady_clock::time_point()>;
 
 inline constexpr int kPingsMissed = 3;
 
@@ -54,7 +54,8 @@ using InterfaceQuery =
 
 class Exporter {
  public:
-  Exporter(Bindings bindings, Clock clock, std::chrono::seconds pingPeriod, InterfaceQuery query);
+  Exporter(Bindings bindings, NowFunction clock, std::chrono::seconds pingPeriod,
+           InterfaceQuery query);
 
   OXID oxid() const { return oxid_; }
   const IPID& remUnknownIpid() const { return remUnknown_; }
@@ -117,7 +118,7 @@ class Exporter {
   const OXID oxid_;
   const IPID remUnknown_;
   const Bindings bindings_;
-  const Clock clock_;
+  const NowFunction clock_;
   const std::chrono::seconds pingPeriod_;
   const InterfaceQuery query_;
 
