@@ -79,6 +79,9 @@ Response Runtime::Call(const Request& request) {
   if (iid == IID_IObjectExporter) return Resolve(request);
   if (iid == IID_IRemoteSCMActivator) return Activate(request);
   if (!request.hasObject) return Fault(kFaultUnknownInterface);
+  // Objects answer only the level their activation needed: an IPID is no
+  // password.
+  if (request.caller.level < options_.minActivationLevel) return Fault(kFaultAccessDenied);
   if (request.object == exporter_.remUnknownIpid()) {
     if (iid != IID_IRemUnknown && iid != IID_IRemUnknown2) return Fault(kFaultUnknownInterface);
     return RemUnknown(request);

@@ -231,6 +231,9 @@ TEST_F(RuntimeSession, ServesTheSimulationFromActivationToCollection) {
   EXPECT_EQ(Read(io, setpoint).first, 61.5);
 
   // Released interface by interface, the group goes with its last one.
+  caller_.level = AuthLevel::Connect;
+  EXPECT_EQ(Call(IID_IOPCSyncIO, 3, &io, {}).fault, kFaultAccessDenied);
+  caller_.level = AuthLevel::PacketIntegrity;
   EXPECT_EQ(runtime_->exporter().ObjectCount(), 2u);
   Release(io);
   Release(items);
