@@ -499,18 +499,21 @@ def wait_for(condition, seconds):
 
 
 def judge_capture(check, capture, port):
-    decode = ['-d', 'tcp.port==%d,dcerpc' % port]
-
-    def frames(where):
-        return subprocess.run(['tshark', '-r', capture] + decode + ['-Y', where],
-                              capture_output=True, text=True).stdout.strip()
-    named = {what: len(frames(what).splitlines()) for what in ('dcom', 'ntlmssp',
-                                                               'isystemactivator')}
+    """One pass of tshark: what it names, and no malformed packet or
+    expert note of error level (0x800000)."""
+    fields = ['_ws.col.Protocol', 'ntlmssp.messagetype', 'dcom.this.flags', 'dcom.that.flags',
+              '_ws.malformed', '_ws.expert.severity']
+    rows = subprocess.run(['tshark', '-r', capture, '-d', 'tcp.port==%d,dcerpc' % port, '-T',
+                           'fields', '-E', 'separator=|'] + sum([['-e', f] for f in fields], []),
+                          capture_output=True, text=True).stdout.splitlines()
+    rows = [row.split('|') for row in rows if row.count('|') == len(fields) - 1]
+    named = {'ntlmssp': sum(1 for r in rows if r[1]),
+             'dcom': sum(1 for r in rows if r[2] or r[3]),
+             'ISystemActivator': sum(1 for r in rows if r[0] == 'ISystemActivator'),
+             'IRemUnknown': sum(1 for r in rows if r[0] == 'IRemUnknown')}
     check('capture names DCOM and NTLMSSP', all(named.values()), named)
-    bad = subprocess.run(['tshark', '-r', capture] + decode + ['-Y',
-                         '_ws.malformed || _ws.expert.severity >= 8388608'],
-                         capture_output=True, text=True).stdout.strip()
-    check('capture has no malformed packet or error', bad == '', bad)
+    bad = [r for r in rows if r[4] or any(int(s) >= 0x800000 for s in r[5].split(',') if s)]
+    check('capture has no malformed packet or error', rows and not bad, bad)
 
 
 def main():
