@@ -142,7 +142,7 @@ bool DcomFace::Start(const HostOptions& options, std::vector<dcom::ServedClass> 
   state_->runtime = std::make_unique<dcom::Runtime>(runtimeOptions, std::move(classes));
   state_->server = std::make_unique<dcom::Server>(*state_->runtime, serverOptions);
   if (!state_->server->Start(error)) {
-    if (options.dcomPort < 1024)
+    if (options.dcomPort < 1024 && error->find("Permission denied") != std::string::npos)
       *error += " (binding port " + std::to_string(options.dcomPort) +
                 " needs root or the capability CAP_NET_BIND_SERVICE)";
     state_->server.reset();
