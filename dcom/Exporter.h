@@ -32,6 +32,9 @@ inline constexpr int kPingsMissed = 3;
 // interfaces it answers for the object (IOPCCommon, IOPCGroupStateMgt)
 // keep their state here. Guarded by its own mutex.
 struct ObjectState {
+  // Held for each call on the object: the server's objects (its
+  // enumerators among them) see one call at a time, from any connection.
+  std::mutex calls;
   std::mutex mutex;
   com::LCID locale = 0;
   std::u16string clientName;

@@ -102,6 +102,7 @@ Response Runtime::Object(const Request& request) {
   NdrWriter out;
   WriteOrpcThat(out);
   StubCall call{request, *this, target->itf.Get(), target->state, in, out};
+  std::lock_guard serial(target->state->calls);
   if (std::uint32_t fault = stub->handler(call)) return Fault(fault);
   return Response{0, out.Take()};
 }
