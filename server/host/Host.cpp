@@ -80,7 +80,8 @@ kj::Promise<void> OnSignal(kj::UnixEventPort& port, int signal, const char* name
 // The served class over DCOM, with the same address space as the other faces.
 bool ServeDcom(const HostOptions& options, std::shared_ptr<server::AddressSpace> space,
                const ServedClass& served, DcomFace* face) {
-  dcom::ServedClass dcomClass{served.clsid, served.name, std::string("OPC DA server ") + served.name,
+  dcom::ServedClass dcomClass{served.clsid, served.name,
+                              std::string("OPC DA server ") + served.name,
                               [space](com::IUnknown** object) {
                                 return server::CreateSimulationServer(
                                     space, com::IID_IUnknown, reinterpret_cast<void**>(object));

@@ -2,10 +2,10 @@
 
 #include <charconv>
 
+#include "dcom/rpc/Accounts.h"
 #include "rpc/Activation.h"
 #include "rpc/Endpoint.h"
 #include "rpc/Trust.h"
-#include "dcom/rpc/Accounts.h"
 #include "server/host/DcomFace.h"
 
 namespace tagwell::host {
