@@ -44,6 +44,9 @@ class CommandShell {
   virtual bool OpenDocument(const std::string& path) = 0;
   // Destroys the main window; OnDestroy follows.
   virtual void DestroyWindow() = 0;
+  // Offers names as choices of the remote server box (the servers of the
+  // computer just committed); an empty list offers none.
+  virtual void OfferServerNames(const std::vector<std::string>& names) { (void)names; }
 };
 
 class Commands final {
