@@ -15,20 +15,13 @@
 
 #include <chrono>
 
+#include "dcom/ClientSession.h"
 #include "dcom/rpc/Dispatch.h"
+#include "platform/com/ComputerName.h"
 #include "platform/com/Runtime.h"
 #include "platform/credentials/Credentials.h"
 
 namespace tagwell::dcom {
-
-// The server browser of a computer (OPCEnum) and the category of OPC DA
-// 2.0 servers it lists.
-inline constexpr com::CLSID CLSID_OPCServerList = {
-    0x13486D51, 0x4821, 0x11D2, {0xA4, 0x94, 0x3C, 0xB3, 0x06, 0xC1, 0x00, 0x00}};
-inline constexpr com::IID IID_IOPCServerList = {
-    0x13486D50, 0x4821, 0x11D2, {0xA4, 0x94, 0x3C, 0xB3, 0x06, 0xC1, 0x00, 0x00}};
-inline constexpr com::GUID CATID_OPCDAServer20 = {
-    0x63D5F432, 0xCFE4, 0x11D1, {0xB2, 0xC8, 0x00, 0x60, 0x08, 0x3B, 0xA1, 0xFB}};
 
 struct ClientOptions {
   // Packet privacy by default; anything below packet integrity is raised
@@ -67,6 +60,9 @@ class DcomActivator final : public com::ServerActivator {
                                  std::vector<std::u16string>* progIds) override;
 
  private:
+  // The computer and the account its connections log on with.
+  ClientTarget TargetFor(const com::ComputerAddress& address) const;
+
   ClientOptions options_;
 };
 
