@@ -162,5 +162,53 @@ TEST_F(DcomClient, RefusedAccountsGiveTheirBoxes) {
   EXPECT_EQ(log.find("Wr0ng"), std::string::npos);
 }
 
+// tshark reads the client's side of a session: nothing malformed, and every
+// call after the binds at packet privacy (auth level 6).
+TEST_F(DcomClient, TsharkSeesPacketPrivacyOnEveryCall) {
+  if (::geteuid() != 0 || Shell("command -v tshark").empty())
+    GTEST_SKIP() << "needs tshark as root";
+  StartPeer();
+  const std::string capture = work_.File("session.pcapng");
+  ChildProcess tshark("/usr/bin/tshark",
+                      {"-l", "-P", "-i", "lo", "-f", "tcp port " + port_, "-w", capture},
+                      work_.path(), env_);
+  // Connects until tshark shows a packet: from then on it captures.
+  auto seen = [&] {
+    Shell("timeout 1 bash -c 'exec 3<>/dev/tcp/127.0.0.1/" + port_ + "' 2>/dev/null; true");
+    return tshark.ReadLine(200ms, [](const std::string&) { return true; }).has_value();
+  };
+  ASSERT_TRUE(WaitUntil(seen, 20s)) << "tshark never captured";
+  auto window = Window();
+  EXPECT_EQ(window->Ask("account op PLANT password once"), "ok");
+  EXPECT_EQ(window->Ask("remote " + Computer() + " Tagwell.Simulation.1"), "ok connected=1");
+  WriteFile(work_.File("one.xml"),
+            "<ItemList><Item><Name>Boiler.Setpoint</Name></Item></ItemList>\n");
+  EXPECT_EQ(window->Ask("load " + work_.File("one.xml")), "ok items=1");
+  EXPECT_EQ(window->Ask("disconnect"), "ok");
+  EXPECT_EQ(window->Ask("exit"), "ok");
+  window->Wait(10s);
+  ASSERT_TRUE(WaitUntil(seen, 20s));
+  tshark.Terminate();
+  tshark.Wait(10s);
+
+  const std::string decode = "-d tcp.port==" + port_ + ",dcerpc";
+  EXPECT_EQ(Shell("tshark -r '" + capture + "' " + decode +
+                  " -Y '_ws.malformed || _ws.expert.severity == error' 2>/dev/null"),
+            "");
+  // Requests (type 0) by their authentication level.
+  const std::string levels = Shell("tshark -r '" + capture + "' " + decode +
+                                   " -Y 'dcerpc.pkt_type == 0' -T fields -e dcerpc.auth_level "
+                                   "| sort | uniq -c");
+  EXPECT_NE(levels.find(" 6\n"), std::string::npos) << levels;
+  EXPECT_EQ(levels.find_first_of("012345", levels.find_first_not_of(" 0123456789")),
+            std::string::npos)
+      << "a request below packet privacy:\n"
+      << levels;
+  const std::string binds = Shell("tshark -r '" + capture + "' " + decode +
+                                  " -Y 'dcerpc.pkt_type == 11' -T fields -e dcerpc.auth_level "
+                                  "| sort -u");
+  EXPECT_EQ(binds, "6\n") << "every bind asks for packet privacy";
+}
+
 }  // namespace
 }  // namespace tagwell::testing
