@@ -46,7 +46,13 @@ struct Activated {
 
 HRESULT ReadActivationAnswer(const CallResult& result, ActivationReply* reply) {
   if (result.fault) return HresultOfFault(result.fault);
-  NdrReader in(result.stub);
+  return DecodeActivationAnswer(result.stub, reply);
+}
+
+}  // namespace
+
+HRESULT DecodeActivationAnswer(std::span<const std::uint8_t> stub, ActivationReply* reply) {
+  NdrReader in(stub);
   ReadOrpcThat(in);
   std::vector<std::uint8_t> properties;
   if (in.Pointer()) properties = ReadInterfacePointer(in);
@@ -57,11 +63,12 @@ HRESULT ReadActivationAnswer(const CallResult& result, ActivationReply* reply) {
   if (!objref || objref->flags != OBJREF_CUSTOM) return MakeHresult(0x800706F7);
   auto parsed = ReadActivationReply(objref->data);
   if (!parsed) return MakeHresult(0x800706F7);
+  if (parsed->results.size() != parsed->iids.size() ||
+      parsed->objrefs.size() != parsed->iids.size())
+    return MakeHresult(0x800706F7);
   *reply = std::move(*parsed);
   return S_OK;
 }
-
-}  // namespace
 
 AuthLevel EffectiveLevel(const ClientOptions& options) {
   return options.level < AuthLevel::PacketIntegrity ? AuthLevel::PacketIntegrity : options.level;

@@ -15,6 +15,7 @@
 
 #include <chrono>
 
+#include "dcom/Activation.h"
 #include "dcom/ClientSession.h"
 #include "dcom/rpc/Dispatch.h"
 #include "platform/com/ComputerName.h"
@@ -34,6 +35,11 @@ struct ClientOptions {
   // servers refuse at packet integrity and above.
   credentials::CredentialBook* credentials = nullptr;
 };
+
+// The answer of RemoteCreateInstance (its stub data): S_OK with *reply,
+// the activator's failure, or RPC_X_BAD_STUB_DATA (0x800706F7) for anything
+// malformed (an OBJREF that is not custom, counts that disagree).
+com::HRESULT DecodeActivationAnswer(std::span<const std::uint8_t> stub, ActivationReply* reply);
 
 // The level a connection asks for: the options' level, never below
 // packet integrity.

@@ -94,6 +94,12 @@ HRESULT ClientSession::Open(const ClientTarget& target, const Bindings& bindings
   return hr;
 }
 
+std::shared_ptr<ClientSession> ClientSession::Scripted(Answerer answer, OXID oxid) {
+  std::shared_ptr<ClientSession> made(new ClientSession(ClientTarget{}, oxid, IPID{}));
+  made->scripted_ = std::move(answer);
+  return made;
+}
+
 ClientSession::~ClientSession() {
   {
     std::lock_guard lock(pingMutex_);
@@ -118,6 +124,12 @@ HRESULT ClientSession::CallLocked(const IID& iid, std::uint16_t opnum, const IPI
                                   const std::function<void(NdrWriter&)>& args,
                                   const AnswerReader& read) {
   if (broken_) return RPC_E_DISCONNECTED;
+  if (scripted_) {
+    NdrWriter w;
+    WriteOrpcThis(w, OrpcThis{kComVersionMajor, kComVersionMinor, 0, RandomGuid()});
+    args(w);
+    return Finish(scripted_(iid, opnum), read);
+  }
   auto context = contexts_.find(KeyOf(iid));
   if (context == contexts_.end()) {
     std::uint16_t id = 0;
@@ -131,8 +143,11 @@ HRESULT ClientSession::CallLocked(const IID& iid, std::uint16_t opnum, const IPI
   NdrWriter w;
   WriteOrpcThis(w, OrpcThis{kComVersionMajor, kComVersionMinor, 0, RandomGuid()});
   args(w);
-  CallResult result =
-      connection_.Call(opnum, &ipid, w.bytes(), target_.callTimeout, context->second);
+  return Finish(connection_.Call(opnum, &ipid, w.bytes(), target_.callTimeout, context->second),
+                read);
+}
+
+HRESULT ClientSession::Finish(const CallResult& result, const AnswerReader& read) {
   if (!result.ok) {
     broken_ = true;
     connection_.Close();

@@ -51,6 +51,11 @@ class ClientSession final : public std::enable_shared_from_this<ClientSession> {
   // tried first with each binding's port), bound to IRemUnknown2.
   static com::HRESULT Open(const ClientTarget& target, const Bindings& bindings, OXID oxid,
                            const IPID& remUnknown, std::shared_ptr<ClientSession>* session);
+  // A session whose calls are answered by answer (the answer's whole stub
+  // data), without a connection or pings: for tests and the fuzz target of
+  // the proxies' decoding.
+  using Answerer = std::function<CallResult(const com::IID& iid, std::uint16_t opnum)>;
+  static std::shared_ptr<ClientSession> Scripted(Answerer answer, OXID oxid);
   ~ClientSession();
   ClientSession(const ClientSession&) = delete;
   ClientSession& operator=(const ClientSession&) = delete;
@@ -79,6 +84,8 @@ class ClientSession final : public std::enable_shared_from_this<ClientSession> {
   ClientSession(ClientTarget target, OXID oxid, IPID remUnknown);
   com::HRESULT CallLocked(const com::IID& iid, std::uint16_t opnum, const IPID& ipid,
                           const std::function<void(NdrWriter&)>& args, const AnswerReader& read);
+  // The call's outcome from what came back (callMutex_ held).
+  com::HRESULT Finish(const CallResult& result, const AnswerReader& read);
   void PingLoop();
   bool PingOnce();
 
@@ -89,6 +96,7 @@ class ClientSession final : public std::enable_shared_from_this<ClientSession> {
   ClientConnection connection_;
   std::map<std::vector<std::uint8_t>, std::uint16_t> contexts_;  // IID bytes -> context id
   bool broken_ = false;
+  Answerer scripted_;
 
   std::mutex pingMutex_;
   std::condition_variable pingWake_;
