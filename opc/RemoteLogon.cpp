@@ -81,7 +81,8 @@ std::string RemoteRefusalText(RemoteRefusal refusal, std::string_view computer) 
     case RemoteRefusal::AccessDenied:
       return "Access denied by the computer " + c +
              ".\nThe user name or password is wrong, the account is not known there, or it "
-             "lacks the DCOM launch and access rights for this OPC server on that computer.";
+             "lacks the DCOM launch and access rights for this OPC server on that computer. "
+             "That computer's event log tells which (Help: the three refusals).";
     case RemoteRefusal::Unavailable:
       return "The RPC server is unavailable on " + c +
              ".\nCheck the computer name, that the computer is on the network, and that its "
