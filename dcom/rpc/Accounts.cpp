@@ -176,8 +176,8 @@ bool AddDcomAccount(const std::string& path, const std::string& name, const std:
 
 std::optional<DcomAccount> FindDcomAccount(const std::vector<DcomAccount>& accounts,
                                            const std::string& user, const std::string& domain,
-                                           std::string* why) {
-  bool local = domain.empty() || domain == ".";
+                                           std::string* why, const std::string& computer) {
+  bool local = domain.empty() || domain == "." || (!computer.empty() && SameName(domain, computer));
   std::optional<DcomAccount> found;
   for (const DcomAccount& account : accounts) {
     if (!SameName(account.user, user)) continue;

@@ -10,10 +10,12 @@
 // its group or others have any access to it.
 //
 // Matching a login: the user name and the domain compare case-insensitively.
-// A login with an empty domain or "." names the server's own accounts, as it
-// does for a local account on a Windows computer: it matches the account of
-// that user in whatever domain the file gives it, provided only one account
-// has that user name (several: refused as ambiguous).
+// A login with an empty domain, "." or the server's own computer name names
+// the server's own accounts, as it names the local accounts of a Windows
+// computer (which checks its local account database for an empty domain):
+// it matches the account of that user in whatever domain the file gives it,
+// provided only one account has that user name (several: refused as
+// ambiguous).
 #pragma once
 
 #include <optional>
@@ -50,9 +52,10 @@ bool AddDcomAccount(const std::string& path, const std::string& name, const std:
                     bool readOnly, std::string* error);
 
 // The account a login names (see above); nullopt with the reason in *why.
+// computer: the server's NetBIOS name.
 std::optional<DcomAccount> FindDcomAccount(const std::vector<DcomAccount>& accounts,
                                            const std::string& user, const std::string& domain,
-                                           std::string* why);
+                                           std::string* why, const std::string& computer = {});
 
 std::string HexText(ByteView bytes);
 

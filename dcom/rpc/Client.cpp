@@ -93,7 +93,8 @@ bool ClientConnection::Bind(const SyntaxId& interface, const ClientAuth& auth,
       parts && parts->header.type == PduType::BindAck ? ReadBindAck(parts->body) : std::nullopt;
   if (!ack) return Fail(error, "the server's answer to the bind is malformed");
   if (std::string refusal = ContextRefusal(*ack); !refusal.empty()) return Fail(error, refusal);
-  maxXmit_ = std::max(kMinFragment, std::min(ack->maxXmitFrag, kDefaultFragment));
+  // What this side sends is bounded by what the server receives.
+  maxXmit_ = std::max(kMinFragment, std::min(ack->maxRecvFrag, kDefaultFragment));
   assocGroup_ = ack->assocGroup;
   if (auth.level == AuthLevel::None) return true;
   if (!parts->trailer || parts->authValue.empty())
@@ -104,7 +105,8 @@ bool ClientConnection::Bind(const SyntaxId& interface, const ClientAuth& auth,
   Bytes auth3 = WritePdu(PduType::Auth3, kPfcFirstFrag | kPfcLastFrag, callId, pad, trailer,
                          *authenticate, authenticate->size());
   if (!SendAll(fd_, auth3, deadline)) return Fail(error, "the server does not take the login");
-  security_ = CallSecurity{auth.level, kAuthContextId, &*handshake_->session()};
+  AuthLevel level = auth.level == AuthLevel::Call ? AuthLevel::Packet : auth.level;
+  security_ = CallSecurity{level, kAuthContextId, &*handshake_->session()};
   return true;
 }
 

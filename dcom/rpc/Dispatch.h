@@ -37,18 +37,18 @@ struct Caller {
   AuthLevel level = AuthLevel::None;  // None: no auth verifier was bound
   std::string user;                   // the NTLM user name, UTF-8; empty when anonymous
   std::string domain;
-  bool readOnly = true;  // the account's rights; true for anonymous callers
-  std::string address;   // the peer, "ADDRESS:PORT"
+  bool readOnly = true;               // the account's rights; true for anonymous callers
+  std::string address;                // the peer, "ADDRESS:PORT"
   std::uint32_t associationGroup = 0;
 };
 
 struct Request {
   const Caller& caller;
-  SyntaxId interface;  // the abstract syntax of the call's presentation context
+  SyntaxId interface;                 // the abstract syntax of the call's presentation context
   std::uint16_t opnum = 0;
-  bool hasObject = false;              // PFC_OBJECT_UUID was set
-  com::GUID object{};                  // for DCOM calls: the IPID
-  std::span<const std::uint8_t> stub;  // the complete stub data, NDR 2.0 little-endian
+  bool hasObject = false;             // PFC_OBJECT_UUID was set
+  com::GUID object{};                 // for DCOM calls: the IPID
+  std::span<const std::uint8_t> stub; // the complete stub data, NDR 2.0 little-endian
 };
 
 struct Response {

@@ -62,7 +62,9 @@ std::optional<ByteView> OpenFragment(Bytes& pdu, CallSecurity& security, std::st
   std::size_t headerSize = BodyHeaderSize(parts->header.type, parts->header.flags);
   if (security.Signs()) {
     const auto& trailer = parts->trailer;
-    if (!trailer || trailer->authType != kAuthTypeNtlm || trailer->level != security.level ||
+    auto level = trailer ? (trailer->level == AuthLevel::Call ? AuthLevel::Packet : trailer->level)
+                         : AuthLevel::None;
+    if (!trailer || trailer->authType != kAuthTypeNtlm || level != security.level ||
         parts->authValue.size() != kSignatureSize || parts->padded.size() < headerSize) {
       *why = "the call's auth verifier is missing or not the connection's";
       return std::nullopt;

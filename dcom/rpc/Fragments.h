@@ -12,13 +12,15 @@
 
 namespace tagwell::dcom {
 
-// What a connection's calls carry: no session below packet integrity.
+// What a connection's calls carry. From the packet level up every PDU is
+// signed: NTLMv2 checksums every buffer it is given, so packet and packet
+// integrity look the same on the wire; packet privacy also seals.
 struct CallSecurity {
   AuthLevel level = AuthLevel::None;
   std::uint32_t contextId = 0;  // the auth_context_id of the verifiers
   ntlm::Session* session = nullptr;
 
-  bool Signs() const { return session && level >= AuthLevel::PacketIntegrity; }
+  bool Signs() const { return session && level >= AuthLevel::Packet; }
 };
 
 // The fragments of one request (type Request; object may be null) or

@@ -9,7 +9,6 @@ namespace tagwell::dcom::ntlm {
 namespace {
 
 constexpr std::uint8_t kSignature[8] = {'N', 'T', 'L', 'M', 'S', 'S', 'P', 0};
-constexpr std::size_t kChallengeHeader = 56;
 constexpr std::size_t kAuthenticateHeader = 88;
 constexpr std::size_t kMicOffset = 72;
 

@@ -1,5 +1,6 @@
 #include "dcom/rpc/Pdu.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace tagwell::dcom {
@@ -240,6 +241,27 @@ std::optional<std::uint16_t> ReadBindNak(const PduParts& parts) {
   std::uint16_t reason = in.U16();
   if (!in.ok()) return std::nullopt;
   return reason;
+}
+
+std::size_t VerificationTrailerStart(ByteView stub) {
+  static constexpr std::uint8_t kSignature[8] = {0x8a, 0xe3, 0x13, 0x71, 0x02, 0xf4, 0x36, 0x71};
+  constexpr std::uint16_t kCommandEnd = 0x4000;
+  constexpr std::size_t kLongest = 512;  // far more than the three known commands take
+  if (stub.size() < 8) return stub.size();
+  std::size_t lowest = stub.size() > kLongest ? stub.size() - kLongest : 0;
+  for (std::size_t at = (stub.size() - 8) / 4 * 4;; at -= 4) {
+    if (std::equal(kSignature, kSignature + 8, stub.begin() + at)) {
+      ByteReader in(stub.subspan(at + 8));
+      bool end = false;
+      while (!end && in.ok() && in.remaining() > 0) {
+        end = in.U16() & kCommandEnd;
+        in.Skip(in.U16());
+      }
+      if (end && in.ok() && in.remaining() == 0) return at;
+    }
+    if (at < lowest + 4) break;
+  }
+  return stub.size();
 }
 
 Bytes WritePdu(PduType type, std::uint8_t flags, std::uint32_t callId, ByteView body) {

@@ -117,7 +117,7 @@ struct PduParts {
 };
 
 // Splits a whole PDU (exactly frag_length bytes); nullopt when the lengths
-// contradict each other.
+// contradict each other. The parts view into pdu, which must outlive them.
 std::optional<PduParts> SplitPdu(ByteView pdu);
 
 struct ContextElement {
@@ -174,6 +174,12 @@ std::optional<ResponseBody> ReadResponse(const PduParts& parts);
 std::optional<std::uint32_t> ReadFault(const PduParts& parts);
 // The reject reason of a bind_nak.
 std::optional<std::uint16_t> ReadBindNak(const PduParts& parts);
+
+// Where the verification trailer (rpc_sec_verification_trailer and its
+// commands) that Windows clients append to a request's stub begins:
+// a 4-aligned signature whose commands end, the last marked as such, at the
+// stub's end; stub.size() when there is none.
+std::size_t VerificationTrailerStart(ByteView stub);
 
 // A PDU without verifier: header and body; frag_length filled in.
 Bytes WritePdu(PduType type, std::uint8_t flags, std::uint32_t callId, ByteView body);

@@ -5,9 +5,23 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <system_error>
+
 #include "dcom/rpc/Socket.h"
 
 namespace tagwell::dcom {
+
+ntlm::ServerNames ThisComputerNames() {
+  char host[256] = {};
+  ntlm::ServerNames names;
+  if (::gethostname(host, sizeof host - 1) != 0 || host[0] == 0) return names;
+  std::string dns = host;
+  std::string netbios = ntlm::UpperName(dns.substr(0, dns.find('.')).substr(0, 15));
+  names.netbiosComputer = netbios;
+  names.dnsComputer = dns;
+  if (auto dot = dns.find('.'); dot != std::string::npos) names.dnsDomain = dns.substr(dot + 1);
+  return names;
+}
 
 struct Server::Connection {
   int fd = -1;
@@ -42,6 +56,8 @@ bool Server::Start(std::string* error) {
   wake_ = ::eventfd(0, EFD_CLOEXEC);
   port_ = LocalPort(listener_);
   settings_.port = port_;
+  if (options_.log)
+    options_.log(options_.who + ": listening on " + options_.address + ":" + std::to_string(port_));
   stopping_ = false;
   acceptor_ = std::thread([this] { Accept(); });
   return true;
@@ -100,8 +116,15 @@ void Server::Admit(int fd) {
   connection->fd = fd;
   connection->peer = peer;
   Connection* raw = connection.get();
+  try {
+    raw->thread = std::thread([this, raw] { Serve(*raw); });
+  } catch (const std::system_error& error) {
+    --perAddress_[host];
+    ::close(fd);
+    if (options_.log) options_.log(options_.who + ": cannot serve " + peer + ": " + error.what());
+    return;
+  }
   connections_.push_back(std::move(connection));
-  raw->thread = std::thread([this, raw] { Serve(*raw); });
 }
 
 void Server::NoteRefusal(const std::string& peer) {

@@ -25,12 +25,17 @@
 
 namespace tagwell::dcom {
 
+// The names the server's NTLM challenge gives: the NetBIOS name (the host
+// name's first label, uppercase, at most 15 characters), the DNS name, and
+// the workgroup "WORKGROUP".
+ntlm::ServerNames ThisComputerNames();
+
 struct ServerOptions {
   std::string address = "127.0.0.1";
   std::uint16_t port = 0;  // 0: one the system picks; port() tells it
   // The accounts file; empty: DcomAccountsPath().
   std::string accountsPath;
-  ntlm::ServerNames names;
+  ntlm::ServerNames names = ThisComputerNames();
   std::size_t maxConnections = 256;
   std::size_t maxPerAddress = 32;
   std::chrono::milliseconds handshakeTimeout = std::chrono::seconds(10);

@@ -12,6 +12,8 @@ const char* LevelName(AuthLevel level) {
   switch (level) {
     case AuthLevel::Connect:
       return "connect";
+    case AuthLevel::Packet:
+      return "packet";
     case AuthLevel::PacketIntegrity:
       return "packet integrity";
     case AuthLevel::PacketPrivacy:
@@ -21,9 +23,9 @@ const char* LevelName(AuthLevel level) {
   }
 }
 
+// The levels a bind may ask for; None comes without a verifier.
 bool Acceptable(AuthLevel level) {
-  return level == AuthLevel::Connect || level == AuthLevel::PacketIntegrity ||
-         level == AuthLevel::PacketPrivacy;
+  return level >= AuthLevel::Connect && level <= AuthLevel::PacketPrivacy;
 }
 
 }  // namespace
@@ -193,14 +195,15 @@ bool ServerSession::StartAuth(const SecTrailer& trailer, ByteView token, Bytes* 
         " is not offered (NTLM at connect, packet integrity or packet privacy is)");
     return false;
   }
-  handshake_.emplace(settings_.names);
+  handshake_.emplace(settings_.names, settings_.random, settings_.now);
   std::string why;
   auto answer = handshake_->Challenge(token, &why);
   if (!answer) {
     Log("refused a bind from " + caller_.address + ": " + why);
     return false;
   }
-  security_.level = trailer.level;
+  // The call level is the packet level on connections.
+  security_.level = trailer.level == AuthLevel::Call ? AuthLevel::Packet : trailer.level;
   security_.contextId = trailer.contextId;
   *challenge = std::move(*answer);
   return true;
@@ -214,7 +217,7 @@ bool ServerSession::FinishAuth(const SecTrailer& trailer, ByteView token) {
   std::string why;
   auto lookup = [&](const std::string& user,
                     const std::string& domain) -> std::optional<ntlm::Hash16> {
-    matched = FindDcomAccount(accounts, user, domain, &why);
+    matched = FindDcomAccount(accounts, user, domain, &why, settings_.names.netbiosComputer);
     return matched ? std::optional(matched->ntHash) : std::nullopt;
   };
   auto outcome = trailer.authType == kAuthTypeNtlm ? handshake_->Authenticate(token, lookup)
@@ -288,7 +291,9 @@ void ServerSession::Dispatch(PendingCall call, std::vector<Bytes>* replies) {
     replies->push_back(WriteFault(call.callId, call.contextId, kFaultAccessDenied, true));
     return;
   }
-  Request request{caller_, context->second, call.opnum, call.hasObject, call.object, call.stub};
+  // Windows clients append a verification trailer the stubs do not read.
+  ByteView stub = ByteView(call.stub).first(VerificationTrailerStart(call.stub));
+  Request request{caller_, context->second, call.opnum, call.hasObject, call.object, stub};
   Response response;
   try {
     response = settings_.dispatcher->Call(request);

@@ -56,6 +56,9 @@ struct SessionSettings {
   // Dispatcher sees them.
   AuthLevel minimumLevel = AuthLevel::None;
   std::string who = "tagwell dcom";  // the name in front of log lines
+  // The NTLM challenges' randomness and time (fixed ones only in tests).
+  ntlm::ServerHandshake::Random random = ntlm::RandomBytes;
+  ntlm::ServerHandshake::Clock now = ntlm::FileTimeNow;
 };
 
 class ServerSession {

@@ -32,8 +32,8 @@ ClientAuth Login(AuthLevel level, std::string user = "operator", std::string pas
 // faults for an unknown opnum and an unbound context.
 TEST(DcerpcTransport, ClientAndServerAgreeAtEveryLevel) {
   EchoServer server;
-  const AuthLevel levels[] = {AuthLevel::None, AuthLevel::Connect, AuthLevel::PacketIntegrity,
-                              AuthLevel::PacketPrivacy};
+  const AuthLevel levels[] = {AuthLevel::None, AuthLevel::Connect, AuthLevel::Packet,
+                              AuthLevel::PacketIntegrity, AuthLevel::PacketPrivacy};
   for (AuthLevel level : levels) {
     SCOPED_TRACE(static_cast<int>(level));
     ClientConnection client;
@@ -124,11 +124,15 @@ TEST(DcerpcTransport, AccountsFileReadsRefusesAndMatches) {
     const char* domain;
     const char* found;  // the domain matched, "" for none
   };
-  const Match matches[] = {{"ANN", "works", "WORKS"}, {"ann", "OTHER", "OTHER"}, {"ann", "", ""},
-                           {"ann", ".", ""},          {"ann", "ELSE", ""},       {"bob", "D", ""}};
+  // ann is in two domains, so a local login cannot pick one; carl in one.
+  accounts.push_back({"D", "carl", {}, true});
+  const Match matches[] = {
+      {"ANN", "works", "WORKS"}, {"ann", "OTHER", "OTHER"}, {"ann", "", ""},    {"ann", ".", ""},
+      {"ann", "ELSE", ""},       {"bob", "D", ""},          {"carl", ".", "D"}, {"Carl", "", "D"},
+      {"carl", "host", "D"},     {"carl", "E", ""}};
   for (const Match& m : matches) {
     std::string why;
-    auto account = FindDcomAccount(accounts, m.user, m.domain, &why);
+    auto account = FindDcomAccount(accounts, m.user, m.domain, &why, "HOST");
     EXPECT_EQ(account ? account->domain : "", m.found) << m.user << "@" << m.domain << " " << why;
   }
 
