@@ -106,6 +106,41 @@ void WriteScmReply(NdrWriter& w, const ActivationReply& reply) {
   EndSerialized(w);
 }
 
+// The CustomHeader and the properties after it, as one blob.
+std::vector<std::uint8_t> Assemble(const std::vector<CLSID>& ids,
+                                   const std::vector<std::vector<std::uint8_t>>& properties) {
+  auto n = static_cast<std::uint32_t>(ids.size());
+  NdrWriter header;
+  BeginSerialized(header);
+  header.U32(0);
+  header.U32(0);
+  header.U32(0);
+  header.U32(kDifferentMachine);
+  header.U32(n);
+  header.Guid(GUID_NULL);
+  header.Pointer(true);
+  header.Pointer(true);
+  header.Pointer(false);
+  header.Conformance(n);
+  for (const CLSID& id : ids) header.Guid(id);
+  header.Conformance(n);
+  std::size_t total = 0;
+  for (const auto& p : properties) {
+    header.U32(static_cast<std::uint32_t>(p.size()));
+    total += p.size();
+  }
+  EndSerialized(header);
+  total += header.size();
+  header.PatchU32(16, static_cast<std::uint32_t>(total));
+  header.PatchU32(20, static_cast<std::uint32_t>(header.size()));
+  NdrWriter blob;
+  blob.U32(static_cast<std::uint32_t>(total));
+  blob.U32(0);
+  blob.Raw(header.bytes().data(), header.size());
+  for (const auto& p : properties) blob.Raw(p.data(), p.size());
+  return blob.Take();
+}
+
 Response Answer(NdrWriter& out, HRESULT hr) {
   out.Pointer(false);
   out.I32(hr);
@@ -155,34 +190,7 @@ std::vector<std::uint8_t> WriteActivationReply(const ActivationReply& reply) {
   WritePropsOut(props, reply);
   NdrWriter scm;
   WriteScmReply(scm, reply);
-  NdrWriter header;
-  BeginSerialized(header);
-  header.U32(0);  // totalSize, patched
-  header.U32(0);  // headerSize, patched
-  header.U32(0);
-  header.U32(kDifferentMachine);
-  header.U32(2);
-  header.Guid(GUID_NULL);
-  header.Pointer(true);
-  header.Pointer(true);
-  header.Pointer(false);
-  header.Conformance(2);
-  header.Guid(CLSID_PropsOutInfo);
-  header.Guid(CLSID_ScmReplyInfo);
-  header.Conformance(2);
-  header.U32(static_cast<std::uint32_t>(props.size()));
-  header.U32(static_cast<std::uint32_t>(scm.size()));
-  EndSerialized(header);
-  auto total = static_cast<std::uint32_t>(header.size() + props.size() + scm.size());
-  header.PatchU32(16, total);
-  header.PatchU32(20, static_cast<std::uint32_t>(header.size()));
-  NdrWriter blob;
-  blob.U32(total);
-  blob.U32(0);
-  blob.Raw(header.bytes().data(), header.size());
-  blob.Raw(props.bytes().data(), props.size());
-  blob.Raw(scm.bytes().data(), scm.size());
-  return blob.Take();
+  return Assemble({CLSID_PropsOutInfo, CLSID_ScmReplyInfo}, {props.Take(), scm.Take()});
 }
 
 Response Runtime::Activate(const Request& request) {
@@ -246,41 +254,6 @@ namespace tagwell::dcom {
 using namespace com;
 
 namespace {
-
-// The CustomHeader and the properties after it, as one blob.
-std::vector<std::uint8_t> Assemble(const std::vector<CLSID>& ids,
-                                   const std::vector<std::vector<std::uint8_t>>& properties) {
-  auto n = static_cast<std::uint32_t>(ids.size());
-  NdrWriter header;
-  BeginSerialized(header);
-  header.U32(0);
-  header.U32(0);
-  header.U32(0);
-  header.U32(kDifferentMachine);
-  header.U32(n);
-  header.Guid(GUID_NULL);
-  header.Pointer(true);
-  header.Pointer(true);
-  header.Pointer(false);
-  header.Conformance(n);
-  for (const CLSID& id : ids) header.Guid(id);
-  header.Conformance(n);
-  std::size_t total = 0;
-  for (const auto& p : properties) {
-    header.U32(static_cast<std::uint32_t>(p.size()));
-    total += p.size();
-  }
-  EndSerialized(header);
-  total += header.size();
-  header.PatchU32(16, static_cast<std::uint32_t>(total));
-  header.PatchU32(20, static_cast<std::uint32_t>(header.size()));
-  NdrWriter blob;
-  blob.U32(static_cast<std::uint32_t>(total));
-  blob.U32(0);
-  blob.Raw(header.bytes().data(), header.size());
-  for (const auto& p : properties) blob.Raw(p.data(), p.size());
-  return blob.Take();
-}
 
 bool ReadPropsOut(std::span<const std::uint8_t> bytes, ActivationReply* reply) {
   NdrReader r(bytes);

@@ -15,7 +15,7 @@ std::vector<std::uint8_t> GuidKey(const GUID& g) {
   return key;
 }
 
-Exporter::Exporter(Bindings bindings, Clock clock, std::chrono::seconds pingPeriod,
+Exporter::Exporter(Bindings bindings, NowFunction clock, std::chrono::seconds pingPeriod,
                    InterfaceQuery query)
     : oxid_(RandomId64()),
       remUnknown_(RandomGuid()),
@@ -134,7 +134,8 @@ HRESULT Exporter::Release(const IPID& ipid, std::uint32_t refs) {
   OID oid = itf.oid;
   const Object& object = objects_.at(oid);
   bool referenced = false;
-  for (const auto& [iid, other] : object.ipids) referenced |= interfaces_.at(GuidKey(other)).publicRefs > 0;
+  for (const auto& [iid, other] : object.ipids)
+    referenced |= interfaces_.at(GuidKey(other)).publicRefs > 0;
   if (!referenced) DropObjectLocked(oid, &released);
   return S_OK;
 }

@@ -24,7 +24,7 @@
 
 namespace tagwell::dcom {
 
-using Clock = std::function<std::chrono::steady_clock::time_point()>;
+using NowFunction = std::function<std::chrono::steady_clock::time_point()>;
 
 inline constexpr int kPingsMissed = 3;
 
@@ -32,6 +32,9 @@ inline constexpr int kPingsMissed = 3;
 // interfaces it answers for the object (IOPCCommon, IOPCGroupStateMgt)
 // keep their state here. Guarded by its own mutex.
 struct ObjectState {
+  // Held for each call on the object: the server's objects (its
+  // enumerators among them) see one call at a time, from any connection.
+  std::mutex calls;
   std::mutex mutex;
   com::LCID locale = 0;
   std::u16string clientName;
@@ -49,12 +52,13 @@ struct ObjectState {
 // How an exported object answers an interface: its own QueryInterface, or
 // an interface the DCOM layer adds. Returns the interface pointer to call
 // (AddRef'd) or an error.
-using InterfaceQuery = std::function<com::HRESULT(com::IUnknown* object, const com::IID& iid,
-                                                  com::IUnknown** itf)>;
+using InterfaceQuery =
+    std::function<com::HRESULT(com::IUnknown* object, const com::IID& iid, com::IUnknown** itf)>;
 
 class Exporter {
  public:
-  Exporter(Bindings bindings, Clock clock, std::chrono::seconds pingPeriod, InterfaceQuery query);
+  Exporter(Bindings bindings, NowFunction clock, std::chrono::seconds pingPeriod,
+           InterfaceQuery query);
 
   OXID oxid() const { return oxid_; }
   const IPID& remUnknownIpid() const { return remUnknown_; }
@@ -117,7 +121,7 @@ class Exporter {
   const OXID oxid_;
   const IPID remUnknown_;
   const Bindings bindings_;
-  const Clock clock_;
+  const NowFunction clock_;
   const std::chrono::seconds pingPeriod_;
   const InterfaceQuery query_;
 

@@ -2,6 +2,7 @@
 // interfaces it serves beyond those the platform declares.
 #pragma once
 
+#include "dcom/rpc/Pdu.h"
 #include "platform/com/Types.h"
 
 namespace tagwell::dcom {
@@ -55,12 +56,11 @@ inline constexpr com::IID IID_IEnumGUID = {
 inline constexpr com::GUID CATID_OPCDAServer20 = {
     0x63D5F432, 0xCFE4, 0x11D1, {0xB2, 0xC8, 0x00, 0x60, 0x08, 0x3B, 0xA1, 0xFB}};
 
-// Fault statuses (as the fault PDU carries them) and resolver results.
-inline constexpr std::uint32_t kFaultAccessDenied = 0x00000005;  // ERROR_ACCESS_DENIED
-inline constexpr std::uint32_t kFaultBadStubData = 0x000006F7;   // RPC_X_BAD_STUB_DATA
-inline constexpr std::uint32_t kFaultOpRange = 0x1C010002;       // nca_s_op_rng_error
-inline constexpr std::uint32_t kFaultUnknownInterface = 0x1C010003;  // nca_s_unk_if
-inline constexpr std::uint32_t kFaultDisconnected = 0x80010108;  // RPC_E_DISCONNECTED
+// Fault statuses (as the fault PDU carries them; the transport's Pdu.h has
+// access denied and nca_s_unk_if) and resolver results.
+inline constexpr std::uint32_t kFaultBadStubData = 0x000006F7;      // RPC_X_BAD_STUB_DATA
+inline constexpr std::uint32_t kFaultOpRange = kFaultOpRangeError;  // nca_s_op_rng_error
+inline constexpr std::uint32_t kFaultDisconnected = 0x80010108;     // RPC_E_DISCONNECTED
 inline constexpr std::uint32_t OR_INVALID_OXID = 1910;
 inline constexpr std::uint32_t OR_INVALID_SET = 1912;
 

@@ -1,8 +1,8 @@
 #include "dcom/Orpc.h"
 
-#include <random>
-
 #include <sys/random.h>
+
+#include <random>
 
 namespace tagwell::dcom {
 
@@ -42,7 +42,8 @@ void SkipExtents(NdrReader& r) {
 
 std::u16string ReadZeroTerminated(const std::vector<std::uint16_t>& units, std::size_t* at) {
   std::u16string text;
-  while (*at < units.size() && units[*at] != 0) text.push_back(static_cast<char16_t>(units[(*at)++]));
+  while (*at < units.size() && units[*at] != 0)
+    text.push_back(static_cast<char16_t>(units[(*at)++]));
   ++*at;
   return text;
 }
@@ -123,8 +124,7 @@ StdObjref ReadStdObjref(NdrReader& r) {
   return std;
 }
 
-std::vector<std::uint16_t> EncodeBindings(const Bindings& bindings,
-                                          std::uint16_t* securityOffset) {
+std::vector<std::uint16_t> EncodeBindings(const Bindings& bindings, std::uint16_t* securityOffset) {
   std::vector<std::uint16_t> units;
   for (const auto& address : bindings.tcp) {
     units.push_back(kTowerTcp);

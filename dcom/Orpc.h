@@ -13,10 +13,10 @@
 
 namespace tagwell::dcom {
 
-using OXID = std::uint64_t;  // an object exporter (this server process)
-using OID = std::uint64_t;   // an exported object
-using SETID = std::uint64_t; // a ping set of a client
-using IPID = com::GUID;      // one interface of one exported object
+using OXID = std::uint64_t;   // an object exporter (this server process)
+using OID = std::uint64_t;    // an exported object
+using SETID = std::uint64_t;  // a ping set of a client
+using IPID = com::GUID;       // one interface of one exported object
 
 inline constexpr std::uint32_t kObjrefSignature = 0x574F454D;  // "MEOW"
 inline constexpr std::uint32_t OBJREF_STANDARD = 0x1;
@@ -24,8 +24,8 @@ inline constexpr std::uint32_t OBJREF_HANDLER = 0x2;
 inline constexpr std::uint32_t OBJREF_CUSTOM = 0x4;
 inline constexpr std::uint32_t OBJREF_EXTENDED = 0x8;
 inline constexpr std::uint32_t SORF_NOPING = 0x1000;
-inline constexpr std::uint16_t kTowerTcp = 0x07;        // ncacn_ip_tcp
-inline constexpr std::uint16_t kAuthnWinNt = 0x0A;      // NTLM
+inline constexpr std::uint16_t kTowerTcp = 0x07;    // ncacn_ip_tcp
+inline constexpr std::uint16_t kAuthnWinNt = 0x0A;  // NTLM
 inline constexpr std::uint16_t kComVersionMajor = 5;
 inline constexpr std::uint16_t kComVersionMinor = 7;
 
@@ -81,9 +81,9 @@ std::vector<std::uint8_t> MakeCustomObjref(const com::IID& iid, const com::CLSID
 struct Objref {
   std::uint32_t flags = 0;
   com::IID iid{};
-  StdObjref std;       // standard and handler
-  Bindings bindings;   // standard and handler
-  com::CLSID clsid{};  // custom and handler
+  StdObjref std;                   // standard and handler
+  Bindings bindings;               // standard and handler
+  com::CLSID clsid{};              // custom and handler
   std::vector<std::uint8_t> data;  // custom
 };
 // nullopt for anything but a well-formed standard, handler or custom OBJREF.

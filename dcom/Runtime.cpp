@@ -25,7 +25,9 @@ HRESULT QueryWithExtras(IUnknown* object, const IID& iid, IUnknown** itf) {
   return E_NOINTERFACE;
 }
 
-Response Fault(std::uint32_t status) { return Response{status, {}}; }
+Response Fault(std::uint32_t status) {
+  return Response{status, {}};
+}
 
 }  // namespace
 
@@ -77,6 +79,9 @@ Response Runtime::Call(const Request& request) {
   if (iid == IID_IObjectExporter) return Resolve(request);
   if (iid == IID_IRemoteSCMActivator) return Activate(request);
   if (!request.hasObject) return Fault(kFaultUnknownInterface);
+  // Objects answer only the level their activation needed: an IPID is no
+  // password.
+  if (request.caller.level < options_.minActivationLevel) return Fault(kFaultAccessDenied);
   if (request.object == exporter_.remUnknownIpid()) {
     if (iid != IID_IRemUnknown && iid != IID_IRemUnknown2) return Fault(kFaultUnknownInterface);
     return RemUnknown(request);
@@ -97,6 +102,7 @@ Response Runtime::Object(const Request& request) {
   NdrWriter out;
   WriteOrpcThat(out);
   StubCall call{request, *this, target->itf.Get(), target->state, in, out};
+  std::lock_guard serial(target->state->calls);
   if (std::uint32_t fault = stub->handler(call)) return Fault(fault);
   return Response{0, out.Take()};
 }

@@ -29,7 +29,7 @@ struct ServedClass {
 
 struct RuntimeOptions {
   Bindings bindings;  // what OBJREFs and the resolver name
-  Clock clock = [] { return std::chrono::steady_clock::now(); };
+  NowFunction clock = [] { return std::chrono::steady_clock::now(); };
   std::chrono::seconds pingPeriod{120};
   // Activation below this level is refused, as a hardened Windows does.
   AuthLevel minActivationLevel = AuthLevel::PacketIntegrity;

@@ -12,10 +12,10 @@ using namespace com;
 
 const std::vector<InterfaceStub>& Stubs() {
   static const std::vector<InterfaceStub> stubs = {
-      opc::OpcServerStub(),     opc::OpcCommonStub(),     opc::ItemPropertiesStub(),
-      opc::BrowseStub(),        opc::GroupStateStub(),    opc::ItemMgtStub(),
-      opc::SyncIoStub(),        opc::EnumStringStub(),    opc::EnumAttributesStub(),
-      opc::ServerListStub(),    opc::ServerList2Stub(),   opc::EnumGuidStub(),
+      opc::OpcServerStub(),   opc::OpcCommonStub(),   opc::ItemPropertiesStub(),
+      opc::BrowseStub(),      opc::GroupStateStub(),  opc::ItemMgtStub(),
+      opc::SyncIoStub(),      opc::EnumStringStub(),  opc::EnumAttributesStub(),
+      opc::ServerListStub(),  opc::ServerList2Stub(), opc::EnumGuidStub(),
       opc::OpcEnumGuidStub(),
   };
   return stubs;
@@ -59,7 +59,9 @@ void PutString(NdrWriter& w, LPWSTR text) {
   CoTaskMemFree(text);
 }
 
-std::u16string GetString(NdrReader& r) { return r.WideString(); }
+std::u16string GetString(NdrReader& r) {
+  return r.WideString();
+}
 
 bool GetUniqueString(NdrReader& r, std::u16string* text) {
   if (!r.Pointer()) return false;

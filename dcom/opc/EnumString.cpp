@@ -75,6 +75,8 @@ std::uint32_t Handle(StubCall& call) {
 
 }  // namespace
 
-InterfaceStub EnumStringStub() { return {IID_IEnumString, "IEnumString", Handle}; }
+InterfaceStub EnumStringStub() {
+  return {IID_IEnumString, "IEnumString", Handle};
+}
 
 }  // namespace tagwell::dcom::opc

@@ -95,6 +95,8 @@ std::uint32_t Handle(StubCall& call) {
 
 }  // namespace
 
-InterfaceStub GroupStateStub() { return {IID_IOPCGroupStateMgt, "IOPCGroupStateMgt", Handle}; }
+InterfaceStub GroupStateStub() {
+  return {IID_IOPCGroupStateMgt, "IOPCGroupStateMgt", Handle};
+}
 
 }  // namespace tagwell::dcom::opc

@@ -100,6 +100,8 @@ std::uint32_t Handle(StubCall& call) {
 
 }  // namespace
 
-InterfaceStub ItemMgtStub() { return {IID_IOPCItemMgt, "IOPCItemMgt", Handle}; }
+InterfaceStub ItemMgtStub() {
+  return {IID_IOPCItemMgt, "IOPCItemMgt", Handle};
+}
 
 }  // namespace tagwell::dcom::opc

@@ -49,7 +49,8 @@ std::uint32_t QueryAvailable(StubCall& call, IOPCItemProperties* properties) {
   DWORD* ids = nullptr;
   LPWSTR* descriptions = nullptr;
   VARTYPE* types = nullptr;
-  HRESULT hr = properties->QueryAvailableProperties(item.data(), &count, &ids, &descriptions, &types);
+  HRESULT hr =
+      properties->QueryAvailableProperties(item.data(), &count, &ids, &descriptions, &types);
   NdrWriter& out = call.out;
   out.U32(count);
   if (out.Pointer(ids != nullptr)) out.Array<DWORD>({ids, count});

@@ -88,6 +88,8 @@ std::uint32_t Handle(StubCall& call) {
 
 }  // namespace
 
-InterfaceStub OpcCommonStub() { return {IID_IOPCCommon, "IOPCCommon", Handle}; }
+InterfaceStub OpcCommonStub() {
+  return {IID_IOPCCommon, "IOPCCommon", Handle};
+}
 
 }  // namespace tagwell::dcom::opc

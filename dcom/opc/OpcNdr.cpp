@@ -34,7 +34,9 @@ BYTE* TaskBlob(const std::vector<std::uint8_t>& bytes) {
   return block;
 }
 
-LPWSTR TaskString(const std::u16string& text) { return CoTaskMemStrDup(text.c_str()); }
+LPWSTR TaskString(const std::u16string& text) {
+  return CoTaskMemStrDup(text.c_str());
+}
 
 template <class T>
 T* TaskArray(std::uint32_t n) {
@@ -82,7 +84,8 @@ void ItemDefs::Read(NdrReader& r, std::uint32_t count) {
   for (std::uint32_t i = 0; i < n && r.ok(); ++i) {
     strings_.push_back(pointers[i].path ? r.WideString() : std::u16string());
     strings_.push_back(pointers[i].id ? r.WideString() : std::u16string());
-    blobs_.push_back(pointers[i].blob ? ReadBlob(r, defs_[i].dwBlobSize) : std::vector<std::uint8_t>{});
+    blobs_.push_back(pointers[i].blob ? ReadBlob(r, defs_[i].dwBlobSize)
+                                      : std::vector<std::uint8_t>{});
     if (!pointers[i].blob) defs_[i].dwBlobSize = 0;
   }
   if (!r.ok()) {

@@ -69,10 +69,9 @@ std::uint32_t AddGroup(StubCall& call, IOPCServer* server) {
   OPCHANDLE handle = 0;
   DWORD revised = 0;
   IUnknown* group = nullptr;
-  HRESULT hr = server->AddGroup(g.name.c_str(), g.active, g.rate, g.client,
-                                g.hasTimeBias ? &g.timeBias : nullptr,
-                                g.hasDeadband ? &g.deadband : nullptr, g.lcid, &handle, &revised,
-                                g.iid, &group);
+  HRESULT hr = server->AddGroup(
+      g.name.c_str(), g.active, g.rate, g.client, g.hasTimeBias ? &g.timeBias : nullptr,
+      g.hasDeadband ? &g.deadband : nullptr, g.lcid, &handle, &revised, g.iid, &group);
   call.out.U32(handle);
   call.out.U32(revised);
   ComPtr<IUnknown> keep(group);
@@ -141,6 +140,8 @@ std::uint32_t Handle(StubCall& call) {
 
 }  // namespace
 
-InterfaceStub OpcServerStub() { return {IID_IOPCServer, "IOPCServer", Handle}; }
+InterfaceStub OpcServerStub() {
+  return {IID_IOPCServer, "IOPCServer", Handle};
+}
 
 }  // namespace tagwell::dcom::opc

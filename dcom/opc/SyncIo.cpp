@@ -97,6 +97,8 @@ std::uint32_t Handle(StubCall& call) {
 
 }  // namespace
 
-InterfaceStub SyncIoStub() { return {IID_IOPCSyncIO, "IOPCSyncIO", Handle}; }
+InterfaceStub SyncIoStub() {
+  return {IID_IOPCSyncIO, "IOPCSyncIO", Handle};
+}
 
 }  // namespace tagwell::dcom::opc

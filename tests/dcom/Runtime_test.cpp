@@ -2,12 +2,13 @@
 // session on the simulation class (activation, IRemUnknown, the OPC calls,
 // release, and collection after the pings stop), then every request of that
 // session cut short and damaged.
+#include "dcom/Runtime.h"
+
 #include <gtest/gtest.h>
 
 #include "dcom/Activation.h"
 #include "dcom/Iids.h"
 #include "dcom/NdrOaut.h"
-#include "dcom/Runtime.h"
 #include "dcom/opc/OpcNdr.h"
 #include "server/AddressSpaceXml.h"
 #include "server/Simulation.h"
@@ -36,8 +37,8 @@ class RuntimeSession : public ::testing::Test {
     auto space = server::MakeDefaultAddressSpace();
     ServedClass simulation{server::CLSID_TagwellSimulation, server::kSimulationProgId,
                            "Tagwell simulation", [space](IUnknown** object) {
-                             return server::CreateSimulationServer(space, IID_IUnknown,
-                                                                   reinterpret_cast<void**>(object));
+                             return server::CreateSimulationServer(
+                                 space, IID_IUnknown, reinterpret_cast<void**>(object));
                            }};
     runtime_ = std::make_unique<Runtime>(options, std::vector<ServedClass>{simulation});
     caller_.level = AuthLevel::PacketIntegrity;
@@ -70,9 +71,9 @@ class RuntimeSession : public ::testing::Test {
     w.Pointer(false);
     w.Pointer(true);
     ActivationRequest wanted{server::CLSID_TagwellSimulation, {iid}, 0x10};
-    WriteInterfacePointer(w, MakeCustomObjref(IID_IActivationPropertiesIn,
-                                              CLSID_ActivationPropertiesIn,
-                                              WriteActivationRequest(wanted)));
+    WriteInterfacePointer(
+        w, MakeCustomObjref(IID_IActivationPropertiesIn, CLSID_ActivationPropertiesIn,
+                            WriteActivationRequest(wanted)));
     Response r = Call(IID_IRemoteSCMActivator, 4, nullptr, w.Take());
     if (r.fault) return r.fault;
     NdrReader in(r.stub);
@@ -91,13 +92,14 @@ class RuntimeSession : public ::testing::Test {
   }
 
   IPID QueryInterface(const IPID& ipid, const IID& iid) {
-    auto answer = Orpc(IID_IRemUnknown2, 3, runtime_->exporter().remUnknownIpid(), [&](NdrWriter& w) {
-      w.Guid(ipid);
-      w.U32(1);
-      w.U16(1);
-      w.Conformance(1);
-      w.Guid(iid);
-    });
+    auto answer =
+        Orpc(IID_IRemUnknown2, 3, runtime_->exporter().remUnknownIpid(), [&](NdrWriter& w) {
+          w.Guid(ipid);
+          w.U32(1);
+          w.U16(1);
+          w.Conformance(1);
+          w.Guid(iid);
+        });
     NdrReader in(answer);
     ReadOrpcThat(in);
     in.Pointer();
@@ -199,8 +201,9 @@ TEST_F(RuntimeSession, ServesTheSimulationFromActivationToCollection) {
   IPID items = ParseObjref(ReadInterfacePointer(addedIn))->std.ipid;
   ASSERT_EQ(addedIn.I32(), S_OK);
 
-  OPCITEMDEF defs[2] = {{nullptr, const_cast<LPWSTR>(u"Boiler.Setpoint"), 1, 1, 0, nullptr, VT_EMPTY, 0},
-                        {nullptr, const_cast<LPWSTR>(u"No.Such.Item"), 1, 2, 0, nullptr, VT_EMPTY, 0}};
+  OPCITEMDEF defs[2] = {
+      {nullptr, const_cast<LPWSTR>(u"Boiler.Setpoint"), 1, 1, 0, nullptr, VT_EMPTY, 0},
+      {nullptr, const_cast<LPWSTR>(u"No.Such.Item"), 1, 2, 0, nullptr, VT_EMPTY, 0}};
   auto result = Orpc(IID_IOPCItemMgt, 3, items, [&](NdrWriter& w) {
     w.U32(2);
     opc::WriteItemDefs(w, defs, 2);
@@ -228,6 +231,9 @@ TEST_F(RuntimeSession, ServesTheSimulationFromActivationToCollection) {
   EXPECT_EQ(Read(io, setpoint).first, 61.5);
 
   // Released interface by interface, the group goes with its last one.
+  caller_.level = AuthLevel::Connect;
+  EXPECT_EQ(Call(IID_IOPCSyncIO, 3, &io, {}).fault, kFaultAccessDenied);
+  caller_.level = AuthLevel::PacketIntegrity;
   EXPECT_EQ(runtime_->exporter().ObjectCount(), 2u);
   Release(io);
   Release(items);
