@@ -1,5 +1,5 @@
-// The real window against a DCOM server on loopback (the simulation served
-// over DCOM by tagwell_dcom_peer): the account asked once and remembered,
+// The real window against tagwell-server's DCOM face on loopback: the
+// account asked once and remembered,
 // connect by CLSID and by ProgID, the server box's choices, items loaded,
 // read, written and recorded into SQLite, a server killed under a 0.5-s
 // cycle and back by itself with one box, Disconnect, and the refused
@@ -51,21 +51,26 @@ class DcomClient : public ::testing::Test {
     env_ = {{"XDG_RUNTIME_DIR", work_.File("runtime")},
             {"XDG_CONFIG_HOME", work_.File("config")},
             {"QT_QPA_PLATFORM", "offscreen"}};
-    // The server computer's account, as its accounts file holds it.
-    Shell("printf 'PLANT\\\\op 8846F7EAEE8FB117AD06BDD830B7586C readwrite\\n' > '" +
-          work_.File("accounts") + "' && chmod 600 '" + work_.File("accounts") + "'");
+    // The server computer's account (the NT hash is that of "password").
+    ::mkdir(work_.File("config/tagwell-server").c_str(), 0700);
+    const std::string accounts = work_.File("config/tagwell-server/dcom-accounts");
+    Shell("printf 'PLANT\\\\op 8846F7EAEE8FB117AD06BDD830B7586C readwrite\\n' > '" + accounts +
+          "' && chmod 600 '" + accounts + "'");
   }
   void TearDown() override {
     if (peer_) peer_->Terminate();
   }
-  void StartPeer(const std::string& level = "") {
-    std::vector<std::string> args{port_, work_.File("accounts")};
-    if (!level.empty()) args.push_back(level);
-    peer_ = std::make_unique<ChildProcess>(ProgramFolder() + "/tagwell_dcom_peer", args,
+  void StartPeer() {
+    peer_ = std::make_unique<ChildProcess>(ProgramFolder() + "/tagwell-server",
+                                           std::vector<std::string>{"--dcom", "127.0.0.1:" + port_},
                                            work_.path(), env_);
-    auto line =
-        peer_->ReadLine(20s, [](const std::string& l) { return l.rfind("listening", 0) == 0; });
-    ASSERT_TRUE(line) << "the DCOM peer never listened";
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+          return Shell("timeout 1 bash -c 'exec 3<>/dev/tcp/127.0.0.1/" + port_ +
+                       "' 2>/dev/null && echo up") == "up\n";
+        },
+        20s))
+        << "tagwell-server never served DCOM";
   }
   std::unique_ptr<ChildProcess> Window() {
     return std::make_unique<ChildProcess>(ProgramFolder() + "/tagwell_e2e_driver",
