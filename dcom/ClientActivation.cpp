@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "dcom/Activation.h"
-#include "dcom/ClientIds.h"
+#include "dcom/Iids.h"
 #include "dcom/ClientObject.h"
 #include "dcom/NdrOaut.h"
 #include "platform/com/ComputerName.h"
@@ -12,7 +12,6 @@
 namespace tagwell::dcom {
 
 using namespace com;
-using namespace client;
 
 namespace {
 

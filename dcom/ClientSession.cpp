@@ -2,14 +2,13 @@
 
 #include <algorithm>
 
-#include "dcom/ClientIds.h"
+#include "dcom/Iids.h"
 #include "platform/com/ComputerName.h"
 #include "platform/com/Text.h"
 
 namespace tagwell::dcom {
 
 using namespace com;
-using namespace client;
 
 namespace {
 

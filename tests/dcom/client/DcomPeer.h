@@ -1,8 +1,7 @@
 // tagwell-server's DCOM face for the client's tests: the simulation class
 // served by the DCOM runtime on the transport, on a free loopback port,
-// with one account PLANT\op / "Secret-1". (The runtime's and the
-// transport's headers cannot share a translation unit yet, so the two
-// halves live in DcomPeerRuntime.cpp and DcomPeer.cpp.)
+// with one account PLANT\op / "Secret-1". The runtime half
+// (DcomPeerRuntime.cpp) is also linked by the client's benchmark.
 #pragma once
 
 #include <memory>
