@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "dcom/Activation.h"
-#include "dcom/Iids.h"
 #include "dcom/ClientObject.h"
+#include "dcom/Iids.h"
 #include "dcom/NdrOaut.h"
 #include "platform/com/ComputerName.h"
 #include "platform/com/Text.h"
