@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QCompleter>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -9,7 +10,9 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QStringListModel>
 
+#include "app/CredentialsDialog.h"
 #include "app/ItemListDialog.h"
 #include "app/SmallDialogs.h"
 #include "app/TemplateDialog.h"
@@ -48,10 +51,12 @@ MainWindow::MainWindow(MainWindowOptions options) : options_(std::move(options))
   actions_ = CreateMenu(menuBar());
   for (const auto& [id, list] : controls_.lists) listPorts_[id] = std::make_unique<QtListBox>(list);
   messageBox_ = std::make_unique<QtMessageBox>(this);
+  credentialsPrompt_ = std::make_unique<QtCredentialsPrompt>(this);
   status_ = std::make_unique<QtStatusText>(central);
   desktop_ = options_.desktop ? nullptr : MakeQtDesktop();
   client_ = std::make_unique<Client>(Ports(), options_.folder);
   client_->browseAddressSpace = &BrowseAddressSpace;
+  client_->credentials = options_.credentials;
   if (!options_.timer) {
     timer_ = MakeQtCycleTimer([this] { cycle_->Tick(); });
     // A lost server is tried again also while the cycle is not running.
@@ -98,6 +103,8 @@ WindowPorts MainWindow::Ports() {
   p.roleBox = listPorts_.at(IDC_ROLE_BOX).get();
   p.messageBox = options_.messageBox ? options_.messageBox : messageBox_.get();
   p.databaseStatus = status_.get();
+  p.credentialsPrompt =
+      options_.credentialsPrompt ? options_.credentialsPrompt : credentialsPrompt_.get();
   return p;
 }
 
@@ -240,6 +247,25 @@ void MainWindow::OpenTrendWindow() {
   options.now = options_.trendClock;
   trend_ = std::make_unique<TrendWindow>(std::move(options), this);
   trend_->show();
+}
+
+void MainWindow::OfferServerNames(const std::vector<std::string>& names) {
+  QLineEdit* box = controls_.edits.at(IDC_REMOTE_SERVER);
+  if (names.empty()) {
+    if (QCompleter* old = box->completer()) old->deleteLater();
+    box->setCompleter(nullptr);
+    return;
+  }
+  if (QCompleter* old = box->completer()) old->deleteLater();
+  QStringList choices;
+  for (const std::string& name : names) choices << QString::fromStdString(name);
+  auto* completer = new QCompleter(choices, box);
+  completer->setCaseSensitivity(Qt::CaseInsensitive);
+  completer->setCompletionMode(QCompleter::UnfilteredPopupCompletion);
+  box->setCompleter(completer);
+  // The prompt text would filter the choices away: offer all of them.
+  completer->setCompletionPrefix(QString());
+  completer->complete();
 }
 
 }  // namespace tagwell

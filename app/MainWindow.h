@@ -36,6 +36,11 @@ struct MainWindowOptions {
   bool quitOnExit = false;
   // The trend window's clock (ms since 1970); the system clock when empty.
   std::function<qint64()> trendClock;
+  // Asked for the account of a DCOM computer; null: the window's dialog.
+  ui::CredentialsPrompt* credentialsPrompt = nullptr;
+  // The accounts in use, shared with the DCOM activator; null: DCOM
+  // computers are reached without an account. Outlives the window.
+  credentials::CredentialBook* credentials = nullptr;
 };
 
 class TrendWindow;
@@ -84,12 +89,14 @@ class MainWindow final : public QMainWindow, private CommandShell {
   bool OpenDocument(const std::string& path) override;
   void DestroyWindow() override;
   void OpenTrendWindow() override;
+  void OfferServerNames(const std::vector<std::string>& names) override;
 
   MainWindowOptions options_;
   WindowControls controls_;
   std::map<int, QAction*> actions_;
   std::map<int, std::unique_ptr<QtListBox>> listPorts_;
   std::unique_ptr<QtMessageBox> messageBox_;
+  std::unique_ptr<ui::CredentialsPrompt> credentialsPrompt_;
   std::unique_ptr<QtStatusText> status_;
   std::unique_ptr<Desktop> desktop_;
   std::unique_ptr<Client> client_;

@@ -4,9 +4,12 @@
 #include <QIcon>
 #include <clocale>
 
+#include "app/KeyringStore.h"
 #include "app/MainWindow.h"
 #include "app/WindowPrompt.h"
 #include "db/Database.h"
+#include "dcom/ClientActivation.h"
+#include "dcom/TransportChoice.h"
 #include "resources/Resources.h"
 #include "resources/StringTable.h"
 #include "rpc/Activation.h"
@@ -20,18 +23,27 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(tagwell::res::kAppTitle);
   tagwell::res::InitResources();
   QApplication::setWindowIcon(QIcon(tagwell::res::kIconPath));
-  // Local and remote servers are reached through rpc/ (Cap'n Proto).
-  tagwell::rpc::ScopedServerActivator activation;
+  // Local servers and tagwell-servers are reached through rpc/ (Cap'n
+  // Proto, TLS for remote ones), computers named the Windows way through
+  // DCOM, with the accounts the operator gives (remembered in the keyring).
+  tagwell::rpc::RpcActivator tagwellServers;
+  tagwell::KeyringStore keyring;
+  tagwell::credentials::CredentialBook accounts(&keyring);
+  tagwell::dcom::ClientOptions dcomOptions;
+  dcomOptions.credentials = &accounts;
+  tagwell::dcom::DcomActivator dcomServers(dcomOptions);
+  tagwell::dcom::ScopedTransportChoice activation(tagwellServers, dcomServers);
   tagwell::MainWindowOptions options;
   options.quitOnExit = true;
+  options.credentials = &accounts;
   tagwell::MainWindow window(options);
   window.client().writeDatabase = &tagwell::WriteDatabase;
   window.client().flushDatabase = &tagwell::FlushDatabase;
   // Remote servers are trusted on first use by the operator, in a box.
   tagwell::WindowPrompt prompt(window.client().ui.messageBox, &window.client().refusals);
-  activation.SetPrompt(&prompt);
+  tagwellServers.SetPrompt(&prompt);
   window.show();
   int status = QApplication::exec();
-  activation.SetPrompt(nullptr);
+  tagwellServers.SetPrompt(nullptr);
   return status;
 }

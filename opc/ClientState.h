@@ -57,6 +57,10 @@ struct ConnectTarget {
   int remote = 0;         // 1: the remote path (computer may be empty)
   std::u16string server;  // ProgID or CLSID in braces
   std::u16string computer;
+  // The CLSID the remote path found for server (a ProgID may have been
+  // resolved by the remote computer): a reconnection creates it directly.
+  bool hasClsid = false;
+  com::CLSID clsid{};
 };
 
 struct ClientState {
@@ -114,6 +118,10 @@ struct ClientState {
   // are released, the rows and everything the operator set up stay.
   int serverLost = 0;
   ConnectTarget lastConnect;
+  // The remote path's last creation: its result (E_ABORT when the operator
+  // gave no account) and the CLSID it used.
+  HRESULT lastRemoteError = com::S_OK;
+  com::CLSID remoteClsid{};
 
   // The item being added.
   FixedText<128> szItemName;
@@ -214,6 +222,8 @@ struct WindowPorts {
   ui::ListBox* roleBox = nullptr;       // 20
   ui::MessageBox* messageBox = nullptr;
   ui::StatusText* databaseStatus = nullptr;
+  // Asked for an account when a DCOM computer needs one; null: never asked.
+  ui::CredentialsPrompt* credentialsPrompt = nullptr;
 };
 
 class Client {
@@ -240,6 +250,9 @@ class Client {
   // walk lives above this layer, so the desktop client installs browse's
   // BrowseAddressSpace here; null walks nothing.
   void (*browseAddressSpace)(Client& client) = nullptr;
+  // The accounts for DCOM computers, shared with the DCOM activator that
+  // logs on with them; null: DCOM computers are reached without one.
+  credentials::CredentialBook* credentials = nullptr;
 
   ClientState state;
   ItemTable table;

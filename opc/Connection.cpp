@@ -5,6 +5,7 @@
 #include "opc/Items.h"
 #include "opc/Log.h"
 #include "opc/Reading.h"
+#include "opc/RemoteLogon.h"
 #include "opc/TextHelpers.h"
 #include "platform/com/Runtime.h"
 
@@ -81,6 +82,22 @@ void FinishConnect(Client& client, com::IUnknown* object) {
   s.lastConnect.remote = s.remoteMode;
   s.lastConnect.server = com::WideView(s.remoteMode ? s.wszRemoteServerName : s.wszServerName);
   s.lastConnect.computer = s.remoteMode ? com::WideView(s.wszComputerName) : std::u16string_view();
+  s.lastConnect.hasClsid = s.remoteMode != 0;
+  s.lastConnect.clsid = s.remoteClsid;
+}
+
+// The refusal of a remote creation in the operator's words, after the
+// boxes of the connect sequence, and one log line with the HRESULT.
+void ExplainRemoteFailure(Client& client, HRESULT hr) {
+  const RemoteRefusal refusal = ClassifyRemoteFailure(hr);
+  if (refusal == RemoteRefusal::None) return;
+  std::string computer = WideText(client.state.wszComputerName);
+  if (computer.empty()) computer = "this computer";
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+  ShowWarning(client, RemoteRefusalText(refusal, computer) + "\n\nError code " + code + ".",
+              "Remote Server connection", ui::Owner::MainWindow);
+  LogRemoteRefused(client, computer, RemoteRefusalWords(refusal), hr);
 }
 
 void FreeStatus(Client& client, com::OPCSERVERSTATUS* status) {
@@ -185,33 +202,67 @@ com::IOPCServer* InstantiateServer(Client& client, const com::WCHAR* name) {
   return InterfaceFrom<com::IOPCServer>(queue.pItf);
 }
 
+namespace {
+
+// One attempt of the remote path: the CLSID, then the object. Which step
+// failed is in *classFailed.
+HRESULT TryCreateRemote(Client& client, const com::WCHAR* serverName,
+                        const com::WCHAR* computerName, bool* classFailed, com::IUnknown** object) {
+  *object = nullptr;
+  com::CLSID& clsid = client.state.remoteClsid;
+  HRESULT hr = RemoteClassId(client, serverName, computerName, &clsid);
+  *classFailed = com::FAILED(hr);
+  if (*classFailed) return hr;
+  // Without a computer name the server is created on this machine.
+  const bool named = computerName && computerName[0] != 0;
+  com::COSERVERINFO serverInfo{0, const_cast<com::WCHAR*>(computerName), nullptr, 0};
+  com::MULTI_QI multipleQueryInterface{&com::IID_IUnknown, nullptr, com::S_OK};
+  hr = com::CoCreateInstanceEx(clsid, nullptr,
+                               named ? com::CLSCTX_REMOTE_SERVER : com::CLSCTX_LOCAL_SERVER,
+                               named ? &serverInfo : nullptr, 1, &multipleQueryInterface);
+  if (com::SUCCEEDED(hr) && com::FAILED(multipleQueryInterface.hr)) hr = multipleQueryInterface.hr;
+  if (com::SUCCEEDED(hr) && !multipleQueryInterface.pItf) hr = com::E_NOINTERFACE;
+  if (com::FAILED(hr)) {
+    ReleaseInterface(multipleQueryInterface.pItf);
+    return hr;
+  }
+  *object = multipleQueryInterface.pItf;
+  return com::S_OK;
+}
+
+}  // namespace
+
 com::IUnknown* CreateRemoteOPCServer(Client& client, const com::WCHAR* serverName,
                                      const com::WCHAR* computerName) {
   constexpr const char* kCaption = "CreateRemoteOPCServer function";
-  com::CLSID clsid{};
-  if (com::FAILED(com::CLSIDFromString(serverName, &clsid))) {
+  RemoteLogon logon(client, computerName);
+  if (!logon.Prepare()) {
+    client.state.lastRemoteError = com::E_ABORT;
+    return nullptr;
+  }
+  com::IUnknown* object = nullptr;
+  bool classFailed = false;
+  HRESULT hr;
+  do {
+    hr = TryCreateRemote(client, serverName, computerName, &classFailed, &object);
+  } while (com::FAILED(hr) && logon.AskAgain(hr));
+  client.state.lastRemoteError = hr;
+  if (classFailed) {
     ShowWarning(client,
                 "Error to get object's CLSID (CLSIDFromString):\nmay be wrong name of Remote OPC "
                 "server.",
                 kCaption);
     return nullptr;
   }
-  // Without a computer name the server is created on this machine.
-  const bool named = computerName && computerName[0] != 0;
-  com::COSERVERINFO serverInfo{0, const_cast<com::WCHAR*>(computerName), nullptr, 0};
-  com::MULTI_QI multipleQueryInterface{&com::IID_IUnknown, nullptr, com::S_OK};
-  HRESULT hr = com::CoCreateInstanceEx(clsid, nullptr,
-                                       named ? com::CLSCTX_REMOTE_SERVER : com::CLSCTX_LOCAL_SERVER,
-                                       named ? &serverInfo : nullptr, 1, &multipleQueryInterface);
-  if (com::FAILED(hr) || com::FAILED(multipleQueryInterface.hr) || !multipleQueryInterface.pItf) {
-    ReleaseInterface(multipleQueryInterface.pItf);
+  if (com::FAILED(hr)) {
     ShowWarning(client,
                 "Error of object creation (CoCreateInstance):\nmay be wrong name of OPC server or "
                 "server is not started.",
                 kCaption);
     return nullptr;
   }
-  return multipleQueryInterface.pItf;
+  logon.Succeeded();
+  return object;
 }
 
 void ReportInterface(Client& client, const char* name, HRESULT hr) {
@@ -258,13 +309,17 @@ void ConnectRemote(Client& client) {
   const com::WCHAR* serverName = s.wszRemoteServerName ? s.wszRemoteServerName : u"";
   s.ptrRemoteServer = CreateRemoteOPCServer(client, serverName, s.wszComputerName);
   if (!s.ptrRemoteServer) {
+    s.connected = 0;
+    // The operator cancelled the account dialog: nothing was tried.
+    if (s.lastRemoteError == com::E_ABORT) return;
     ShowWarning(client,
                 "Error: couldn't connect to remote OPC server.\nWrong name of Remote computer or "
                 "server.",
                 "Remote Server connection", ui::Owner::MainWindow);
-    // Why, when the activation knows: last, on top of the boxes above.
-    ReportRefusals(client);
-    s.connected = 0;
+    // Why, when the activation knows: last, on top of the boxes above. A
+    // refusal the transport explained itself (the TLS face's trust and
+    // authorization) says more than the words for its HRESULT.
+    if (!ReportRefusals(client)) ExplainRemoteFailure(client, s.lastRemoteError);
     return;
   }
   ReportRefusals(client);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <sstream>
 
 namespace tagwell {
@@ -96,14 +97,41 @@ void LogRemoteServer(Client& client) {
             Join("Remote Server: ", client.state.szRemoteServerName.view(), "\n"));
 }
 
+void LogRemoteRefused(Client& client, std::string_view computer, std::string_view what,
+                      HRESULT hr) {
+  char code[16];
+  std::snprintf(code, sizeof code, "0x%08X", static_cast<unsigned>(hr));
+  AppendLog(client, LogOpen::Unchecked,
+            Join("*** Remote computer ", computer, ": ", what, " (", code, ")\n"));
+}
+
+void LogRemoteLogonCancelled(Client& client, std::string_view computer) {
+  AppendLog(client, LogOpen::Unchecked,
+            Join("Remote computer ", computer, ": no account given, not connected.\n"));
+}
+
+void LogCredentialsRemembered(Client& client, std::string_view computer, std::string_view who,
+                              std::string_view where) {
+  AppendLog(client, LogOpen::Unchecked,
+            Join("Remote computer ", computer, ": the account ", who, " is remembered in ", where,
+                 ".\n"));
+}
+
+void LogCredentialsNotRemembered(Client& client, std::string_view computer,
+                                 std::string_view reason) {
+  AppendLog(client, LogOpen::Unchecked,
+            Join("*** Remote computer ", computer,
+                 ": the account could not be remembered: ", reason, "\n"));
+}
+
 void LogAddItemFailed(Client& client) {
   AppendLog(client, LogOpen::Checked, "*** AddItem function: failed to add item.\n\n");
 }
 
 void LogItemAdded(Client& client, std::string_view itemName, std::string_view euText) {
   AppendLog(client, LogOpen::Unchecked,
-            Join("Item ", itemName, " is added.\n", "EUType (scaling or engineering units): ",
-                 euText, "\n"));
+            Join("Item ", itemName, " is added.\n",
+                 "EUType (scaling or engineering units): ", euText, "\n"));
 }
 
 void LogItemCount(Client& client, int count) {

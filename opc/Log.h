@@ -14,9 +14,9 @@ namespace tagwell {
 
 // How a writer reports a log file that cannot be opened.
 enum class LogOpen {
-  Unchecked,       // not at all
-  Checked,         // message box "Error:can't open logfile" / "Open Logfile", no owner
-  CheckedToList,   // the line "***Error:can't open logfile." in the server information list
+  Unchecked,      // not at all
+  Checked,        // message box "Error:can't open logfile" / "Open Logfile", no owner
+  CheckedToList,  // the line "***Error:can't open logfile." in the server information list
 };
 
 // Appends text (which carries its own line ends) to Logfile.txt. Returns
@@ -34,6 +34,14 @@ void LogConnectBlock(Client& client, std::string_view vendor, std::string_view s
                      const com::SYSTEMTIME& startTime);
 void LogRemoteComputer(Client& client);
 void LogRemoteServer(Client& client);
+// A DCOM computer refused or failed: what, in a few words, and the HRESULT.
+void LogRemoteRefused(Client& client, std::string_view computer, std::string_view what, HRESULT hr);
+void LogRemoteLogonCancelled(Client& client, std::string_view computer);
+// who: "DOMAIN\user" (never the password); where: the store.
+void LogCredentialsRemembered(Client& client, std::string_view computer, std::string_view who,
+                              std::string_view where);
+void LogCredentialsNotRemembered(Client& client, std::string_view computer,
+                                 std::string_view reason);
 void LogAddItemFailed(Client& client);
 void LogItemAdded(Client& client, std::string_view itemName, std::string_view euText);
 void LogItemCount(Client& client, int count);

@@ -41,8 +41,8 @@ int RowCount(const Client& client) {
 // IOPCServer on the local path, IUnknown on the remote one.
 HRESULT CreateServerObject(const ConnectTarget& target, com::IUnknown** object) {
   *object = nullptr;
-  com::CLSID clsid{};
-  HRESULT hr = com::CLSIDFromString(target.server.c_str(), &clsid);
+  com::CLSID clsid = target.clsid;
+  HRESULT hr = target.hasClsid ? com::S_OK : com::CLSIDFromString(target.server.c_str(), &clsid);
   if (com::FAILED(hr)) return hr;
   const bool named = target.remote && !target.computer.empty();
   com::COSERVERINFO serverInfo{0, const_cast<com::WCHAR*>(target.computer.c_str()), nullptr, 0};
@@ -64,9 +64,9 @@ HRESULT CreateServerObject(const ConnectTarget& target, com::IUnknown** object) 
 HRESULT AddGroupQuietly(ClientState& s) {
   com::DWORD revisedRate = 0;
   com::IUnknown* group = nullptr;
-  HRESULT hr = s.ptrIOPCServer->AddGroup(u"Group", com::FALSE, 100, 0, nullptr, nullptr, 0,
-                                         &s.hServerGroup, &revisedRate, com::IID_IOPCItemMgt,
-                                         &group);
+  HRESULT hr =
+      s.ptrIOPCServer->AddGroup(u"Group", com::FALSE, 100, 0, nullptr, nullptr, 0, &s.hServerGroup,
+                                &revisedRate, com::IID_IOPCItemMgt, &group);
   if (com::SUCCEEDED(hr) && !group) hr = com::E_NOINTERFACE;
   if (com::FAILED(hr)) {
     ReleaseInterface(group);
@@ -82,8 +82,7 @@ HRESULT AddRowAgain(Client& client, int k) {
   ClientState& s = client.state;
   ItemRecord& row = client.table.rows[k];
   com::WCHAR accessPath[1] = {0};
-  com::OPCITEMDEF def{accessPath, row.itemName.data(), com::FALSE, 1, 0, nullptr, com::VT_EMPTY,
-                      0};
+  com::OPCITEMDEF def{accessPath, row.itemName.data(), com::FALSE, 1, 0, nullptr, com::VT_EMPTY, 0};
   com::OPCITEMRESULT* results = nullptr;
   HRESULT* errors = nullptr;
   HRESULT hr = s.ptrIOPCItemMgt->AddItems(1, &def, &results, &errors);

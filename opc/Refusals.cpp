@@ -21,12 +21,13 @@ Refusals::Taken Refusals::Take() {
   return std::exchange(noted_, Taken{});
 }
 
-void ReportRefusals(Client& client) {
+bool ReportRefusals(Client& client) {
   Refusals::Taken taken = client.refusals.Take();
   for (const std::string& line : taken.lines)
     AppendLog(client, LogOpen::Checked, "*** Connection refused: " + line + "\n");
   if (!taken.box.empty())
     ShowWarning(client, taken.box, "Remote Server connection", ui::Owner::MainWindow);
+  return !taken.lines.empty() || !taken.box.empty();
 }
 
 void LogReconnectRefusals(Client& client, std::string* lastLogged) {

@@ -33,8 +33,9 @@ class Refusals final {
 };
 
 // After a Connect: logs the refusals noted meanwhile in Logfile.txt and
-// shows the box that says why (modal to the main window), if any.
-void ReportRefusals(Client& client);
+// shows the box that says why (modal to the main window), if any. True when
+// there was anything to report.
+bool ReportRefusals(Client& client);
 // After a reconnection attempt that failed: logs the refusals noted
 // meanwhile, each reason once while *lastLogged holds it; the box is
 // dropped (the attempt runs unseen). Empty *lastLogged at the outage's end.

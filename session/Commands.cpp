@@ -11,6 +11,7 @@
 #include "opc/Log.h"
 #include "opc/Reading.h"
 #include "opc/Reconnect.h"
+#include "opc/RemoteLogon.h"
 #include "opc/TextHelpers.h"
 #include "platform/com/Runtime.h"
 #include "resources/ResourceIds.h"
@@ -374,6 +375,8 @@ void Commands::ConnectionMonitor() {
 void Commands::CommitComputerName() {
   LocalInit(client_);
   TakeComputerName();
+  // A DCOM computer's OPC servers become the server box's choices.
+  shell_.OfferServerNames(ListRemoteServers(client_, client_.state.wszComputerName));
   shell_.FocusControl(IDC_REMOTE_SERVER);
 }
 

@@ -46,6 +46,9 @@ class CommandShell {
   virtual void DestroyWindow() = 0;
   // Opens the trend window (or brings it to the front).
   virtual void OpenTrendWindow() {}
+  // Offers names as choices of the remote server box (the servers of the
+  // computer just committed); an empty list offers none.
+  virtual void OfferServerNames(const std::vector<std::string>& names) { (void)names; }
 };
 
 class Commands final {

@@ -184,4 +184,17 @@ ServerActivator* GetServerActivator() {
   return installedActivator.load();
 }
 
+HRESULT CLSIDFromProgIDOnComputer(const std::u16string& host, const std::u16string& progId,
+                                  CLSID* clsid) {
+  if (!clsid) return E_POINTER;
+  ServerActivator* activator = installedActivator.load();
+  return activator ? activator->ClassOnComputer(host, progId, clsid) : E_NOTIMPL;
+}
+
+HRESULT ListServersOnComputer(const std::u16string& host, std::vector<std::u16string>* progIds) {
+  if (!progIds) return E_POINTER;
+  ServerActivator* activator = installedActivator.load();
+  return activator ? activator->ServersOnComputer(host, progIds) : E_NOTIMPL;
+}
+
 }  // namespace com

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/com/Unknown.h"
 
@@ -121,7 +122,27 @@ class ServerActivator {
   // entries of results as CoCreateInstanceEx describes.
   virtual HRESULT Activate(REFCLSID clsid, const std::u16string& host, DWORD count,
                            MULTI_QI* results) = 0;
+  // The CLSID the computer host's server browser gives for progId.
+  // CO_E_CLASSSTRING when it knows none; E_NOTIMPL when host's protocol has
+  // no server browser (the local registry then answers).
+  virtual HRESULT ClassOnComputer(const std::u16string& host, const std::u16string& progId,
+                                  CLSID* clsid) {
+    (void)host, (void)progId, (void)clsid;
+    return E_NOTIMPL;
+  }
+  // The ProgIDs of the OPC DA servers the computer host's server browser
+  // lists. E_NOTIMPL as above.
+  virtual HRESULT ServersOnComputer(const std::u16string& host,
+                                    std::vector<std::u16string>* progIds) {
+    (void)host, (void)progIds;
+    return E_NOTIMPL;
+  }
 };
+
+// The installed activator's answers (E_NOTIMPL without one).
+HRESULT CLSIDFromProgIDOnComputer(const std::u16string& host, const std::u16string& progId,
+                                  CLSID* clsid);
+HRESULT ListServersOnComputer(const std::u16string& host, std::vector<std::u16string>* progIds);
 
 // Installs the activator used for local and remote contexts (null removes
 // it; without one those contexts give REGDB_E_CLASSNOTREG). The caller keeps

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/credentials/Credentials.h"
+
 namespace tagwell::ui {
 
 inline constexpr int LB_ERR = -1;
@@ -85,6 +87,19 @@ class StatusText {
  public:
   virtual ~StatusText() = default;
   virtual void SetText(std::string_view text) = 0;
+};
+
+// Asks the operator for the account with which to log on to a computer
+// (one dialog: user, domain, password, and whether to remember them).
+class CredentialsPrompt {
+ public:
+  virtual ~CredentialsPrompt() = default;
+  // computer: as the box names it; reason: one line saying why it asks.
+  // *credentials comes in with what to offer (the password empty) and goes
+  // out with what was typed; *remember likewise. False when the operator
+  // cancelled (nothing changed then).
+  virtual bool Ask(std::string_view computer, std::string_view reason,
+                   credentials::Credentials* credentials, bool* remember) = 0;
 };
 
 }  // namespace tagwell::ui

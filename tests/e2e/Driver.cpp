@@ -22,7 +22,14 @@
 //                       set); a question is reported as a line "ask CAPTION|TEXT"
 //   outage              "ok bad=T" wall-clock milliseconds of the first moment every row
 //                       showed "Bad - communication error" (watched every 20 ms), 0 if never
+//   account USER DOMAIN PASSWORD remember|once
+//                       how the next account dialog is answered ("-" for an empty
+//                       domain); "account cancel" cancels it; each dialog is
+//                       reported as a line "logon COMPUTER|REASON"
+//   choices             "ok NAME|NAME|..." the server box's choices
+#include <QAbstractItemModel>
 #include <QApplication>
+#include <QCompleter>
 #include <QDateTime>
 #include <QDialog>
 #include <QLineEdit>
@@ -42,6 +49,8 @@
 #include "app/MainWindow.h"
 #include "app/WindowPrompt.h"
 #include "db/Database.h"
+#include "dcom/ClientActivation.h"
+#include "dcom/TransportChoice.h"
 #include "resources/MenuResource.h"
 #include "resources/ResourceIds.h"
 #include "resources/Resources.h"
@@ -71,6 +80,29 @@ class ReportingMessageBox final : public ui::MessageBox {
     return answer;
   }
   std::vector<int> answers;
+};
+
+// Answers account dialogs from the script, in order; cancels when none is left.
+class ScriptedCredentials final : public ui::CredentialsPrompt {
+ public:
+  struct Answer {
+    bool cancel = false;
+    credentials::Credentials account;
+    bool remember = false;
+  };
+  bool Ask(std::string_view computer, std::string_view reason, credentials::Credentials* account,
+           bool* remember) override {
+    Say("logon " + std::string(computer) + "|" + std::string(reason));
+    if (answers.empty() || answers.front().cancel) {
+      if (!answers.empty()) answers.erase(answers.begin());
+      return false;
+    }
+    *account = answers.front().account;
+    *remember = answers.front().remember;
+    answers.erase(answers.begin());
+    return true;
+  }
+  std::vector<Answer> answers;
 };
 
 class ScriptedDesktop final : public Desktop {
@@ -129,9 +161,11 @@ class Driver {
  public:
   Client& client() { return window_->client(); }
 
-  Driver() {
+  explicit Driver(credentials::CredentialBook* accounts) {
     MainWindowOptions options;
     options.messageBox = &box_;
+    options.credentialsPrompt = &accounts_;
+    options.credentials = accounts;
     options.desktop = &desktop_;
     options.quitOnExit = true;
     window_ = std::make_unique<MainWindow>(options);
@@ -254,6 +288,24 @@ class Driver {
     } else if (verb == "answer") {
       box_.answers.push_back(argument == "yes" ? ui::IDYES : ui::IDNO);
       Say("ok");
+    } else if (verb == "account") {
+      std::istringstream words(argument);
+      ScriptedCredentials::Answer answer;
+      std::string remember;
+      words >> answer.account.user >> answer.account.domain >> answer.account.password >> remember;
+      answer.cancel = answer.account.user == "cancel";
+      if (answer.account.domain == "-") answer.account.domain.clear();
+      answer.remember = remember == "remember";
+      accounts_.answers.push_back(answer);
+      Say("ok");
+    } else if (verb == "choices") {
+      std::string out = "ok ";
+      if (QCompleter* completer = window_->editBox(res::IDC_REMOTE_SERVER)->completer()) {
+        QAbstractItemModel* model = completer->model();
+        for (int i = 0; i < model->rowCount(); ++i)
+          out += model->index(i, 0).data().toString().toStdString() + "|";
+      }
+      Say(out);
     } else if (verb == "outage") {
       Say("ok bad=" + std::to_string(badSince_));
     } else if (verb == "records") {
@@ -266,6 +318,7 @@ class Driver {
   }
 
   ReportingMessageBox box_;
+  ScriptedCredentials accounts_;
   ScriptedDesktop desktop_;
   std::unique_ptr<MainWindow> window_;
   std::unique_ptr<QSocketNotifier> input_;
@@ -279,12 +332,21 @@ class Driver {
 int main(int argc, char** argv) {
   QApplication application(argc, argv);
   tagwell::res::InitResources();
-  tagwell::rpc::ScopedServerActivator activation;
-  tagwell::Driver driver;
+  // As the desktop client wires it, with the accounts file instead of the
+  // keyring (there is no desktop session here).
+  tagwell::rpc::RpcActivator tagwellServers;
+  tagwell::credentials::FileCredentialStore file(
+      tagwell::credentials::FileCredentialStore::DefaultPath());
+  tagwell::credentials::CredentialBook accounts(&file);
+  tagwell::dcom::ClientOptions dcomOptions;
+  dcomOptions.credentials = &accounts;
+  tagwell::dcom::DcomActivator dcomServers(dcomOptions);
+  tagwell::dcom::ScopedTransportChoice activation(tagwellServers, dcomServers);
+  tagwell::Driver driver(&accounts);
   tagwell::WindowPrompt prompt(driver.client().ui.messageBox, &driver.client().refusals);
-  activation.SetPrompt(&prompt);
+  tagwellServers.SetPrompt(&prompt);
   int status = QApplication::exec();
-  activation.SetPrompt(nullptr);
+  tagwellServers.SetPrompt(nullptr);
   return status;
 }
 

@@ -157,14 +157,22 @@ TEST_F(ConnectTest, RemoteFailuresShowTheStepThenTheConnectionBox) {
             (Lines{"Error to get object's CLSID (CLSIDFromString):\nmay be wrong name of Remote "
                    "OPC server.",
                    "Error: couldn't connect to remote OPC server.\nWrong name of Remote computer "
-                   "or server."}));
+                   "or server.",
+                   // Then the cause in the operator's words.
+                   "Class not registered on plc7.\nCheck the ProgID or the CLSID in the server "
+                   "box: after Enter in the computer box, the server box offers the OPC servers "
+                   "of that computer.\n\nError code 0x800401F3."}));
   EXPECT_EQ(window.messages.shown[1].owner, ui::Owner::MainWindow);
+  EXPECT_NE(Log().find("*** Remote computer plc7: class not registered (0x800401F3)\n"),
+            std::string::npos);
 
   window.messages.Clear();
   activator.result = com::RPC_S_SERVER_UNAVAILABLE;
   EnterRemoteNames(server::kSimulationProgId, "plc7");
   ConnectRemote(client);
-  EXPECT_EQ(Captions(), (Lines{"CreateRemoteOPCServer function", "Remote Server connection"}));
+  EXPECT_EQ(Captions(), (Lines{"CreateRemoteOPCServer function", "Remote Server connection",
+                               "Remote Server connection"}));
+  EXPECT_EQ(window.messages.shown[2].text.rfind("The RPC server is unavailable on plc7.", 0), 0u);
   EXPECT_EQ(window.messages.shown[0].text,
             "Error of object creation (CoCreateInstance):\nmay be wrong name of OPC server or "
             "server is not started.");

@@ -103,6 +103,16 @@ std::vector<std::string> RecordingMessageBox::Texts() const {
   return out;
 }
 
+bool FakeCredentialsPrompt::Ask(std::string_view computer, std::string_view reason,
+                                credentials::Credentials* account, bool* remember) {
+  asked.push_back({std::string(computer), std::string(reason), *account, *remember});
+  if (answers.empty()) return false;
+  *account = answers.front().account;
+  *remember = answers.front().remember;
+  answers.erase(answers.begin());
+  return true;
+}
+
 WindowPorts FakeWindow::Ports() {
   WindowPorts p;
   p.localServers = &localServers;
@@ -117,6 +127,7 @@ WindowPorts FakeWindow::Ports() {
   p.roleBox = &roleBox;
   p.messageBox = &messages;
   p.databaseStatus = &databaseStatus;
+  p.credentialsPrompt = &credentials;
   return p;
 }
 

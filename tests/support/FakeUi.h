@@ -72,12 +72,32 @@ class FakeStatusText final : public ui::StatusText {
   std::string current() const { return texts.empty() ? std::string() : texts.back(); }
 };
 
+// Answers account dialogs from `answers` in order (cancels once they run
+// out) and records what it was asked.
+class FakeCredentialsPrompt final : public ui::CredentialsPrompt {
+ public:
+  struct Answer {
+    credentials::Credentials account;
+    bool remember = false;
+  };
+  struct Asked {
+    std::string computer, reason;
+    credentials::Credentials offered;
+    bool remember;
+  };
+  bool Ask(std::string_view computer, std::string_view reason, credentials::Credentials* account,
+           bool* remember) override;
+  std::vector<Answer> answers;
+  std::vector<Asked> asked;
+};
+
 // All ports of one main window.
 struct FakeWindow {
   FakeListBox localServers, serverInfo, itemNames, values, timeStamps, qualities, types, cycleBox,
       itemCount, roleBox;
   RecordingMessageBox messages;
   FakeStatusText databaseStatus;
+  FakeCredentialsPrompt credentials;
 
   WindowPorts Ports();
 };
