@@ -1,0 +1,129 @@
+// tagwell-recorder: the client without a window, for a service.
+//
+//   tagwell-recorder SESSION-FILE          record as the session file says
+//   tagwell-recorder --check SESSION-FILE  check it; nothing is recorded
+//
+// Exit status 0, or 1 when the session file, the server, the items or the
+// database cannot be used. SIGTERM and SIGINT end it in order (exit 0).
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "opc/Log.h"
+#include "recorder/Journal.h"
+#include "recorder/Notify.h"
+#include "recorder/Recorder.h"
+#include "recorder/SessionFile.h"
+#include "rpc/Activation.h"
+
+namespace {
+
+using namespace tagwell::recorder;
+
+Journal* journal = nullptr;
+int stopPipe[2] = {-1, -1};
+
+void EchoLog(std::string_view text) {
+  if (journal) journal->WriteLog(text);
+}
+
+void OnStopSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] ssize_t n = ::write(stopPipe[1], &byte, 1);
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: tagwell-recorder [--check] SESSION-FILE\n"
+               "Records the items of an OPC server as the session file says; with --check,\n"
+               "checks the file, the server, the items and the database, and records nothing.\n");
+  return 2;
+}
+
+bool ReadSettings(const std::string& path, SessionSettings* settings) {
+  Problems problems;
+  const bool ok = ReadSessionFile(path, settings, &problems);
+  for (const std::string& problem : problems) journal->Write(Priority::Error, problem);
+  return ok;
+}
+
+int RunCheck(const SessionSettings& settings) {
+  Recorder recorder(settings, *journal);
+  const bool ok = recorder.Check();
+  journal->Write(ok ? Priority::Notice : Priority::Error,
+                 settings.path + (ok ? ": ready to record" : ": cannot record as it stands"));
+  return ok ? 0 : 1;
+}
+
+int RunService(QCoreApplication& application, const SessionSettings& settings) {
+  Notifier notifier;
+  Recorder recorder(settings, *journal);
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, stopPipe) != 0) return 1;
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  if (!recorder.Start(&notifier)) {
+    notifier.Status("Not started: " + journal->LastError());
+    return 1;
+  }
+  // The signal is seen between ticks: the tick in flight has ended and its
+  // rows are stored.
+  QSocketNotifier stop(stopPipe[0], QSocketNotifier::Read);
+  QObject::connect(&stop, &QSocketNotifier::activated, [&] {
+    stop.setEnabled(false);
+    recorder.Stop();
+    journal->Write(Priority::Notice, "Stopped: the role is given up, " + recorder.Status());
+    notifier.Stopping("Stopped. " + recorder.Status());
+    QCoreApplication::exit(0);
+  });
+  return application.exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool check = false;
+  std::string path;
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument == "--check")
+      check = true;
+    else if (argument == "--help" || argument == "-h" || !path.empty() || argument.empty() ||
+             argument[0] == '-')
+      return Usage();
+    else
+      path = argument;
+  }
+  if (path.empty()) return Usage();
+  QCoreApplication application(argc, argv);
+  std::setlocale(LC_NUMERIC, "C");
+  // --check speaks to a person on standard output; the service to the
+  // journal on standard error.
+  Journal theJournal(check ? 1 : 2, check, Priority::Notice);
+  journal = &theJournal;
+  tagwell::SetLogEcho(&EchoLog);
+  SessionSettings settings;
+  const bool readable = ReadSettings(path, &settings);
+  if (!readable) {
+    if (check) journal->Write(Priority::Error, path + ": cannot record as it stands");
+    return 1;
+  }
+  // This computer's key and certificate and the servers it trusts.
+  if (!settings.credentials.empty()) ::setenv("XDG_CONFIG_HOME", settings.credentials.c_str(), 1);
+  tagwell::rpc::ScopedServerActivator activation;
+  RecorderPrompt prompt(theJournal);
+  activation.SetPrompt(&prompt);
+  const int status = check ? RunCheck(settings) : RunService(application, settings);
+  activation.SetPrompt(nullptr);
+  tagwell::SetLogEcho(nullptr);
+  return status;
+}
