@@ -137,6 +137,7 @@ std::string Recorder::Status() const {
   const ClientState& s = client_.state;
   std::string role = roleBox_.Line(0);
   if (role.empty()) role = settings_.activeStandby ? "no role yet" : "NOT MONITORED";
+  if (stopped_) role = settings_.activeStandby ? "role given up" : "stopped";
   if (s.serverLost == 1) role += ", server lost, connecting again";
   int good = 0;
   for (int i = 0; i < qualities_.GetCount(); ++i)

@@ -55,8 +55,15 @@ class Reader {
   Reader(const std::string& path, Problems* problems) : path_(path), problems_(problems) {}
 
   void Problem(int line, const std::string& text) {
-    problems_->push_back(path_ + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " +
-                         text);
+    found_.emplace_back(line, path_ + (line > 0 ? ":" + std::to_string(line) : std::string()) +
+                                  ": " + text);
+  }
+
+  // The problems in the order of the file's lines.
+  ~Reader() {
+    std::stable_sort(found_.begin(), found_.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& [line, text] : found_) problems_->push_back(std::move(text));
   }
 
   bool Parse(std::map<std::string, Entry>* entries) {
@@ -76,7 +83,8 @@ class Reader {
           Problem(number, "a section header must end with ']'");
           continue;
         }
-        section = Lower(Trim(line.substr(1, line.size() - 2)));
+        sectionShown_ = Trim(line.substr(1, line.size() - 2));
+        section = Lower(sectionShown_);
         continue;
       }
       const auto equals = line.find('=');
@@ -94,13 +102,12 @@ class Reader {
   std::string Absolute(const std::string& file) const {
     if (file.empty() || file[0] == '/') return file;
     const auto slash = path_.rfind('/');
-    std::string folder = slash == std::string::npos ? std::string(".") : path_.substr(0, slash);
-    if (folder.empty()) folder = "/";
-    if (folder[0] != '/') {
+    std::string folder = slash == std::string::npos ? std::string() : path_.substr(0, slash + 1);
+    if (folder.empty() || folder[0] != '/') {
       char cwd[4096];
       if (::getcwd(cwd, sizeof cwd)) folder = std::string(cwd) + "/" + folder;
     }
-    return folder + "/" + file;
+    return folder + file;
   }
 
  private:
@@ -118,7 +125,7 @@ class Reader {
       return;
     }
     if (!KnownKeys().count(name)) {
-      Problem(number, "unknown key \"" + key + "\" in section [" + section +
+      Problem(number, "unknown key \"" + key + "\" in section [" + sectionShown_ +
                           "]; known keys: [Server] Name, Computer, Credentials; [Items] List; "
                           "[Cycle] Seconds; [Database] File; [Roles] ActiveStandby");
       return;
@@ -133,6 +140,8 @@ class Reader {
 
   std::string path_;
   Problems* problems_;
+  std::vector<std::pair<int, std::string>> found_;
+  std::string sectionShown_;
 };
 
 bool IsReadableFile(const std::string& path) {
@@ -156,6 +165,12 @@ void CheckItemList(Reader& reader, const SessionSettings& s) {
     reader.Problem(s.rolesLine, std::string("the role protocol needs the heartbeat item ") +
                                     kHeartbeatItem + " as the first entry of the item list " +
                                     s.itemList + " (it starts with " + ids->front() + ")");
+  } else if (!s.activeStandby && ids->front() == kHeartbeatItem) {
+    reader.Problem(s.rolesLine ? s.rolesLine : s.itemListLine,
+                   std::string("a client outside the role protocol records nothing while the "
+                               "heartbeat item ") +
+                       kHeartbeatItem + " is the first entry of " + s.itemList +
+                       ": set [Roles] ActiveStandby = yes, or take the item out");
   }
 }
 
@@ -181,13 +196,11 @@ bool ParseYesNo(const std::string& text, bool* value) {
 
 }  // namespace
 
-bool ReadSessionFile(const std::string& path, SessionSettings* settings, Problems* problems) {
-  const std::size_t before = problems->size();
-  SessionSettings& s = *settings;
-  s.path = path;
-  Reader reader(path, problems);
+namespace {
+
+void ReadSettings(Reader& reader, SessionSettings& s) {
   std::map<std::string, Entry> entries;
-  if (!reader.Parse(&entries)) return false;
+  if (!reader.Parse(&entries)) return;
   auto take = [&](const char* name, std::string* value, int* line) {
     auto found = entries.find(name);
     if (found == entries.end()) return false;
@@ -228,6 +241,17 @@ bool ReadSessionFile(const std::string& path, SessionSettings* settings, Problem
   if (!s.itemList.empty()) {
     s.itemList = reader.Absolute(s.itemList);
     CheckItemList(reader, s);
+  }
+}
+
+}  // namespace
+
+bool ReadSessionFile(const std::string& path, SessionSettings* settings, Problems* problems) {
+  const std::size_t before = problems->size();
+  settings->path = path;
+  {
+    Reader reader(path, problems);
+    ReadSettings(reader, *settings);
   }
   return problems->size() == before;
 }

@@ -46,7 +46,9 @@ using Problems = std::vector<std::string>;
 // Reads and checks the session file at path: the syntax, every key known
 // and given once, the required keys present, the cycle a valid cycle, the
 // item list a readable XML item list with entries (with the heartbeat item
-// OPC.ConnectionMonitor first when the role protocol is on), the database
+// OPC.ConnectionMonitor first when the role protocol is on, and not first
+// when it is off, as a client outside the protocol then records nothing),
+// the database
 // file present, the credentials folder private. The settings are filled as
 // far as they could be read; true when there is no problem.
 bool ReadSessionFile(const std::string& path, SessionSettings* settings, Problems* problems);

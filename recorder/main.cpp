@@ -81,7 +81,7 @@ int RunService(QCoreApplication& application, const SessionSettings& settings) {
   QObject::connect(&stop, &QSocketNotifier::activated, [&] {
     stop.setEnabled(false);
     recorder.Stop();
-    journal->Write(Priority::Notice, "Stopped: the role is given up, " + recorder.Status());
+    journal->Write(Priority::Notice, "Stopped: " + recorder.Status());
     notifier.Stopping("Stopped. " + recorder.Status());
     QCoreApplication::exit(0);
   });
