@@ -5,7 +5,6 @@
 #include <ctime>
 
 #include "opc/Log.h"
-#include "rpc/Trust.h"
 
 namespace tagwell::recorder {
 namespace {
@@ -38,9 +37,17 @@ Priority PriorityOfLogLine(std::string_view line) {
 }  // namespace
 
 std::string OneLine(std::string_view text) {
-  std::string line(text);
-  for (char& c : line)
-    if (c == '\n' || c == '\r') c = ' ';
+  std::string line;
+  bool lineBreak = false;
+  for (char c : text) {
+    if (c == '\n' || c == '\r') {
+      lineBreak = true;
+      continue;
+    }
+    if (lineBreak && !line.empty() && line.back() != ' ') line += ' ';
+    lineBreak = false;
+    line += c;
+  }
   while (!line.empty() && line.back() == ' ') line.pop_back();
   return line;
 }
@@ -174,8 +181,7 @@ bool RecorderPrompt::Ask(const std::string& text) {
                  "Remote Server connection: " + text +
                      " Answered No: a recorder trusts no server on its own. Once an operator has "
                      "compared the fingerprint with the server's (tagwell-server --fingerprint), "
-                     "add the line \"HOST:PORT FINGERPRINT\" to " +
-                     rpc::KnownServersPath() + ".");
+                     "give it as [Server] Fingerprint in the session file.");
   return false;
 }
 

@@ -107,8 +107,8 @@ class MemoryStatusText final : public ui::StatusText {
 // The operator prompt of remote activation without an operator. A server
 // whose certificate is not known yet is not trusted: the careful answer of
 // someone who cannot compare the fingerprint with the server's. The journal
-// says which line to add to known-servers once an operator has compared
-// it. Refusals go to the journal as errors.
+// says how the session file names the fingerprint once an operator has
+// compared it. Refusals go to the journal as errors.
 class RecorderPrompt final : public rpc::OperatorPrompt {
  public:
   explicit RecorderPrompt(Journal& journal) : journal_(journal) {}

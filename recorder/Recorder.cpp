@@ -37,11 +37,10 @@ std::string ServerDescription(const SessionSettings& s) {
 Recorder::Recorder(const SessionSettings& settings, Journal& journal, std::string folder)
     : settings_(settings),
       journal_(journal),
-      client_(
-          WindowPorts{&localServers_, &serverInfo_, &itemNames_, &values_, &timeStamps_,
-                      &qualities_, &types_, &cycleBox_, &itemCount_, &roleBox_, &messageBox_,
-                      &status_},
-          std::move(folder)) {
+      client_(WindowPorts{&localServers_, &serverInfo_, &itemNames_, &values_, &timeStamps_,
+                          &qualities_, &types_, &cycleBox_, &itemCount_, &roleBox_, &messageBox_,
+                          &status_},
+              std::move(folder)) {
   self_ = &client_;
   client_.browseAddressSpace = &BrowseAddressSpace;
   timer_ = MakeQtCycleTimer([this] { OnTick(); });
@@ -144,9 +143,9 @@ std::string Recorder::Status() const {
     if (qualities_.Line(i).rfind("Good", 0) == 0) ++good;
   std::string status = role + "; " + std::to_string(itemNames_.GetCount()) + " items, " +
                        std::to_string(good) + " Good; ";
-  status += lastTickMs_ < 0 ? std::string("no tick yet")
-                            : "last tick " + lastTickAt_ + " took " +
-                                  std::to_string(lastTickMs_) + " ms";
+  status += lastTickMs_ < 0
+                ? std::string("no tick yet")
+                : "last tick " + lastTickAt_ + " took " + std::to_string(lastTickMs_) + " ms";
   status += "; " + std::to_string(rowsStored_) + " rows stored";
   const std::string error = journal_.LastError();
   status += "; last error: " + (error.empty() ? std::string("none") : error);

@@ -10,6 +10,7 @@
 #include <map>
 
 #include "browse/XmlItemList.h"
+#include "rpc/Trust.h"
 #include "session/ReadCycle.h"
 
 namespace tagwell::recorder {
@@ -42,6 +43,7 @@ const std::map<std::string, std::string>& KnownKeys() {
       {"server.name", "[Server] Name"},
       {"server.computer", "[Server] Computer"},
       {"server.credentials", "[Server] Credentials"},
+      {"server.fingerprint", "[Server] Fingerprint"},
       {"items.list", "[Items] List"},
       {"cycle.seconds", "[Cycle] Seconds"},
       {"database.file", "[Database] File"},
@@ -55,8 +57,8 @@ class Reader {
   Reader(const std::string& path, Problems* problems) : path_(path), problems_(problems) {}
 
   void Problem(int line, const std::string& text) {
-    found_.emplace_back(line, path_ + (line > 0 ? ":" + std::to_string(line) : std::string()) +
-                                  ": " + text);
+    found_.emplace_back(
+        line, path_ + (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + text);
   }
 
   // The problems in the order of the file's lines.
@@ -125,9 +127,10 @@ class Reader {
       return;
     }
     if (!KnownKeys().count(name)) {
-      Problem(number, "unknown key \"" + key + "\" in section [" + sectionShown_ +
-                          "]; known keys: [Server] Name, Computer, Credentials; [Items] List; "
-                          "[Cycle] Seconds; [Database] File; [Roles] ActiveStandby");
+      Problem(number,
+              "unknown key \"" + key + "\" in section [" + sectionShown_ +
+                  "]; known keys: [Server] Name, Computer, Credentials, Fingerprint; [Items] List; "
+                  "[Cycle] Seconds; [Database] File; [Roles] ActiveStandby");
       return;
     }
     if (auto found = entries->find(name); found != entries->end()) {
@@ -217,6 +220,17 @@ void ReadSettings(Reader& reader, SessionSettings& s) {
   if (take("server.credentials", &s.credentials, &s.credentialsLine) && !s.credentials.empty()) {
     s.credentials = reader.Absolute(s.credentials);
     CheckCredentials(reader, s);
+  }
+  int fingerprintLine = 0;
+  if (take("server.fingerprint", &s.fingerprint, &fingerprintLine) && !s.fingerprint.empty()) {
+    const auto canonical = rpc::NormalizeFingerprint(s.fingerprint);
+    if (!canonical)
+      reader.Problem(fingerprintLine, "\"" + s.fingerprint + "\" is no SHA-256 fingerprint");
+    else if (s.computer.empty())
+      reader.Problem(fingerprintLine,
+                     "a fingerprint is for a server on another computer, and [Server] Computer "
+                     "names none");
+    s.fingerprint = canonical.value_or("");
   }
   int cycleLine = 0;
   if (take("cycle.seconds", &s.cycleText, &cycleLine)) {

@@ -5,6 +5,8 @@
 //   Name = Tagwell.Simulation.1        ProgID or {CLSID}, as the remote server box takes it
 //   Computer =                         as the remote computer box takes it; empty: this computer
 //   Credentials = /etc/tagwell/remote  folder of the TLS identity and known-servers (optional)
+//   Fingerprint = 3A:91:...            the remote server's certificate, as
+//                                      tagwell-server --fingerprint prints it (optional)
 //   [Items]
 //   List = boiler.xml                  an XML item list, as Load Configuration File loads it
 //   [Cycle]
@@ -17,7 +19,9 @@
 // Section and key names are compared without case; '#' and ';' start a
 // comment line. Relative paths are taken from the session file's folder.
 // Passwords never stand in a session file: a server database's password is
-// in the password file its connection file names.
+// in the password file its connection file names. A remote server is
+// trusted only with the fingerprint the session file gives (or one already
+// in known-servers): nobody is there to compare it when it is first shown.
 #pragma once
 
 #include <string>
@@ -30,6 +34,7 @@ struct SessionSettings {
   std::string server;
   std::string computer;
   std::string credentials;  // absolute folder, or empty
+  std::string fingerprint;  // canonical form, or empty
   std::string itemList;     // absolute path
   std::string cycleText;    // as typed into the cycle dialog
   float cycleSeconds = 5;

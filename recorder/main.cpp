@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <cctype>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -22,6 +23,7 @@
 #include "recorder/Recorder.h"
 #include "recorder/SessionFile.h"
 #include "rpc/Activation.h"
+#include "rpc/Trust.h"
 
 namespace {
 
@@ -37,6 +39,26 @@ void EchoLog(std::string_view text) {
 void OnStopSignal(int) {
   const char byte = 1;
   [[maybe_unused]] ssize_t n = ::write(stopPipe[1], &byte, 1);
+}
+
+// The remote server named with its fingerprint joins known-servers as an
+// operator's Yes would add it ("host:port", the host in lower case).
+void TrustSessionServer(const SessionSettings& settings) {
+  if (settings.fingerprint.empty()) return;
+  std::string computer;
+  for (char c : settings.computer)
+    computer += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const auto colon = computer.rfind(':');
+  if (colon == std::string::npos || computer.back() == ']')
+    computer += ":" + std::to_string(tagwell::rpc::kDefaultRemotePort);
+  const std::string path = tagwell::rpc::KnownServersPath();
+  if (tagwell::rpc::KnownServerFingerprint(path, computer)) return;
+  std::string error;
+  if (tagwell::rpc::AddKnownServer(path, computer, settings.fingerprint, &error))
+    journal->Write(Priority::Notice, "Trusting the server at " + computer + " with fingerprint " +
+                                         settings.fingerprint + " (" + settings.path + ")");
+  else
+    journal->Write(Priority::Error, "Cannot remember the server at " + computer + ": " + error);
 }
 
 int Usage() {
@@ -119,6 +141,7 @@ int main(int argc, char** argv) {
   }
   // This computer's key and certificate and the servers it trusts.
   if (!settings.credentials.empty()) ::setenv("XDG_CONFIG_HOME", settings.credentials.c_str(), 1);
+  TrustSessionServer(settings);
   tagwell::rpc::ScopedServerActivator activation;
   RecorderPrompt prompt(theJournal);
   activation.SetPrompt(&prompt);

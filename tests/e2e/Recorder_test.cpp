@@ -52,7 +52,8 @@ class NotifySocket {
   std::string LastStatus() {
     const auto& all = Messages();
     for (auto it = all.rbegin(); it != all.rend(); ++it)
-      if (auto at = it->text.find("STATUS="); at != std::string::npos) return it->text.substr(at + 7);
+      if (auto at = it->text.find("STATUS="); at != std::string::npos)
+        return it->text.substr(at + 7);
     return {};
   }
   // The times of the ticks that stored rows.
@@ -71,8 +72,9 @@ class NotifySocket {
   long long Rows() {
     const std::string status = LastStatus();
     const auto stored = status.find(" rows stored");
-    return stored == std::string::npos ? -1
-                                       : std::atoll(status.c_str() + status.rfind("; ", stored) + 2);
+    return stored == std::string::npos
+               ? -1
+               : std::atoll(status.c_str() + status.rfind("; ", stored) + 2);
   }
 
  private:
@@ -106,8 +108,8 @@ class Recorders : public ::testing::Test {
             {"QT_QPA_PLATFORM", "offscreen"}};
     server_ = std::make_unique<ChildProcess>(ProgramFolder() + "/tagwell-server",
                                              std::vector<std::string>{}, work_.path(), env_);
-    ASSERT_TRUE(WaitUntil([&] { return FileExists(runtime_ + "/tagwell/Tagwell.Simulation.1.sock"); },
-                          20s));
+    ASSERT_TRUE(WaitUntil(
+        [&] { return FileExists(runtime_ + "/tagwell/Tagwell.Simulation.1.sock"); }, 20s));
     WriteFile(work_.File("items.xml"),
               "<ItemList>\n  <Item><Name>OPC.ConnectionMonitor</Name></Item>\n"
               "  <Item><Name>Boiler.Setpoint</Name></Item>\n</ItemList>\n");
@@ -233,8 +235,7 @@ TEST_F(Recorders, SigtermHandsOverAtTheNextTick) {
   std::vector<std::string> order;
   for (const auto& m : messages)
     for (const char* state : {"READY=1", "WATCHDOG=1", "STATUS=", "STOPPING=1"})
-      if (m.text.find(state) != std::string::npos &&
-          (order.empty() || order.back() != state))
+      if (m.text.find(state) != std::string::npos && (order.empty() || order.back() != state))
         order.push_back(state);
   // The first STATUS ("Started") comes before READY; then READY with the
   // first tick, the ticks, and STOPPING last.
@@ -273,14 +274,14 @@ TEST_F(Recorders, ReadsGoodAgainAfterItsServerWasKilled) {
             "<Item><Name>Line1.Speed</Name></Item></ItemList>\n");
   WriteSession("alone.session", "no");
   Recorder& r = Start("alone.session");
-  ASSERT_TRUE(WaitUntil([&] { return r.notify->LastStatus().find("2 items, 2 Good") != std::string::npos; },
-                        10s))
+  ASSERT_TRUE(WaitUntil(
+      [&] { return r.notify->LastStatus().find("2 items, 2 Good") != std::string::npos; }, 10s))
       << r.notify->LastStatus();
   ::kill(server_->pid(), SIGKILL);
   server_->Wait(5s);
   server_.reset();
-  EXPECT_TRUE(WaitUntil([&] { return r.notify->LastStatus().find("server lost") != std::string::npos; },
-                        10s))
+  EXPECT_TRUE(WaitUntil(
+      [&] { return r.notify->LastStatus().find("server lost") != std::string::npos; }, 10s))
       << r.notify->LastStatus();
   EXPECT_TRUE(WaitUntil(
       [&] {
@@ -350,16 +351,17 @@ TEST_F(Recorders, BadSessionsAreRefusedWithTheirLine) {
 // The unit file as installed (with this build's program) passes
 // systemd-analyze verify without a warning.
 TEST(RecorderUnit, SystemdAnalyzeAcceptsIt) {
-  if (Shell("command -v systemd-analyze").empty()) GTEST_SKIP() << "systemd-analyze is not installed";
+  if (Shell("command -v systemd-analyze").empty())
+    GTEST_SKIP() << "systemd-analyze is not installed";
   TempDir folder;
   const std::string unit = folder.File("tagwell-recorder@boiler.service");
-  std::string text = ReadFile(std::string(TAGWELL_BUILD_DIR) + "/recorder/tagwell-recorder@.service");
+  std::string text =
+      ReadFile(std::string(TAGWELL_BUILD_DIR) + "/recorder/tagwell-recorder@.service");
   const auto exec = text.find("ExecStart=") + 10;
   text.replace(exec, text.find(' ', exec) - exec, ProgramFolder() + "/tagwell-recorder");
   WriteFile(unit, text);
-  const std::string out =
-      Shell("cd '" + folder.path() + "' && systemd-analyze verify --man=no '" + unit +
-            "' 2>&1; echo exit=$?");
+  const std::string out = Shell("cd '" + folder.path() + "' && systemd-analyze verify --man=no '" +
+                                unit + "' 2>&1; echo exit=$?");
   EXPECT_EQ(out, "exit=0\n");
   for (const char* line : {"Type=notify", "WatchdogSec=", "StateDirectory=tagwell/%i",
                            "WorkingDirectory=%S/tagwell/%i", "Restart=on-failure", "User=tagwell"})
