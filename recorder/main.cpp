@@ -10,6 +10,7 @@
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
+#include <QTemporaryDir>
 #include <cctype>
 #include <clocale>
 #include <csignal>
@@ -76,8 +77,11 @@ bool ReadSettings(const std::string& path, SessionSettings* settings) {
   return ok;
 }
 
+// The check leaves nothing behind: its log goes to a folder of its own,
+// removed at the end, and to standard output.
 int RunCheck(const SessionSettings& settings) {
-  Recorder recorder(settings, *journal);
+  QTemporaryDir folder;
+  Recorder recorder(settings, *journal, folder.isValid() ? folder.path().toStdString() : "");
   const bool ok = recorder.Check();
   journal->Write(ok ? Priority::Notice : Priority::Error,
                  settings.path + (ok ? ": ready to record" : ": cannot record as it stands"));
