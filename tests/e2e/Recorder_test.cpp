@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "tests/e2e/Process.h"
+#include "tests/support/PgDatabaseTest.h"
 #include "tests/support/TempDir.h"
 
 namespace tagwell::testing {
@@ -97,9 +98,11 @@ struct Recorder {
   }
 };
 
-class Recorders : public ::testing::Test {
+// One tagwell-server, an item list, a SQLite file and the recorders of a
+// test, in one folder.
+class Plant {
  protected:
-  void SetUp() override {
+  void OpenPlant() {
     runtime_ = work_.File("runtime");
     mkdir(runtime_.c_str(), 0700);
     mkdir(work_.File("config").c_str(), 0700);
@@ -118,26 +121,29 @@ class Recorders : public ::testing::Test {
                     .c_str());
     WriteSession("pair.session", "yes");
   }
-  void TearDown() override {
+  void ClosePlant() {
     recorders_.clear();
     if (server_) server_->Terminate();
   }
   void WriteSession(const std::string& name, const std::string& roles,
-                    const std::string& extra = {}) {
-    WriteFile(work_.File(name), "[Server]\nName = Tagwell.Simulation.1\nComputer =\n" + extra +
-                                    "[Items]\nList = items.xml\n[Cycle]\nSeconds = 0.5\n"
-                                    "[Database]\nFile = plant.db\n[Roles]\nActiveStandby = " +
-                                    roles + "\n");
+                    const std::string& database = "plant.db") {
+    WriteFile(work_.File(name),
+              "[Server]\nName = Tagwell.Simulation.1\nComputer =\n"
+              "[Items]\nList = items.xml\n[Cycle]\nSeconds = 0.5\n"
+              "[Database]\nFile = " +
+                  database + "\n[Roles]\nActiveStandby = " + roles + "\n");
   }
-  Recorder& Start(const std::string& session = "pair.session") {
+  // A recorder working in folder (its Config.ini and Logfile.txt).
+  Recorder& Start(const std::string& session = "pair.session", std::string folder = {}) {
+    if (folder.empty()) folder = work_.path();
     const std::string n = std::to_string(recorders_.size());
     auto r = std::make_unique<Recorder>();
     r->notify = std::make_unique<NotifySocket>(work_.File("notify-" + n));
     auto env = env_;
     env["NOTIFY_SOCKET"] = r->notify->path();
-    r->process = std::make_unique<ChildProcess>(ProgramFolder() + "/tagwell-recorder",
-                                                std::vector<std::string>{work_.File(session)},
-                                                work_.path(), env);
+    r->process =
+        std::make_unique<ChildProcess>(ProgramFolder() + "/tagwell-recorder",
+                                       std::vector<std::string>{work_.File(session)}, folder, env);
     recorders_.push_back(std::move(r));
     Recorder& started = *recorders_.back();
     EXPECT_TRUE(WaitUntil([&] { return started.Ready(); }, 20s)) << "recorder " << n;
@@ -153,6 +159,12 @@ class Recorders : public ::testing::Test {
   std::map<std::string, std::string> env_;
   std::unique_ptr<ChildProcess> server_;
   std::vector<std::unique_ptr<Recorder>> recorders_;
+};
+
+class Recorders : public ::testing::Test, protected Plant {
+ protected:
+  void SetUp() override { OpenPlant(); }
+  void TearDown() override { ClosePlant(); }
 };
 
 // Consecutive recording ticks of two different recorders closer than
@@ -296,6 +308,53 @@ TEST_F(Recorders, ReadsGoodAgainAfterItsServerWasKilled) {
   EXPECT_EQ(r.process->Wait(10s), 0);
   EXPECT_EQ(DatabaseRows(), r.notify->Rows());
   // The server it started ends by itself once its last client has gone.
+}
+
+// Two recorders as on two computers (a working folder each, no Config.ini
+// in common) keep the role in the PostgreSQL database they record into:
+// kill -9 of the active one hands over within three cycles, no cycle is
+// recorded twice, every row reported stored is there, and the last one
+// gives the role up when it stops.
+class PgRecorders : public PgDatabaseTest, protected Plant {
+ protected:
+  PgRecorders() : PgDatabaseTest("recorder") {}
+  void SetUp() override {
+    PgDatabaseTest::SetUp();
+    if (!IsSkipped() && !HasFatalFailure()) OpenPlant();
+  }
+  void TearDown() override { ClosePlant(); }
+};
+
+TEST_F(PgRecorders, TwoComputersShareTheRoleInTheDatabase) {
+  const std::string second = work_.File("second");
+  mkdir(second.c_str(), 0700);
+  WriteSession("pg.session", "yes", cluster_->ConnectionFile(work_.path(), name_));
+  Recorder& a = Start("pg.session");
+  ASSERT_TRUE(WaitUntil([&] { return a.Role() == "ACTIVE"; }, 10s)) << a.notify->LastStatus();
+  Recorder& b = Start("pg.session", second);
+  EXPECT_TRUE(WaitUntil([&] { return b.Role() == "STAND BY"; }, 10s)) << b.notify->LastStatus();
+  EXPECT_TRUE(WaitUntil([&] { return a.notify->RecordingTicks().size() >= 4; }, 10s));
+  const long long killed = NowMs();
+  ::kill(a.process->pid(), SIGKILL);
+  a.process->Wait(5s);
+  ASSERT_TRUE(WaitUntil([&] { return b.Role() == "ACTIVE"; }, 10s)) << b.notify->LastStatus();
+  std::this_thread::sleep_for(std::chrono::milliseconds(3 * kCycleMs));
+  const auto bTicks = b.notify->RecordingTicks();
+  ASSERT_FALSE(bTicks.empty());
+  EXPECT_LE(double(bTicks.front() - killed) / kCycleMs, 3.3);
+  std::vector<std::pair<long long, int>> ticks;
+  for (long long t : a.notify->RecordingTicks()) ticks.emplace_back(t, 0);
+  for (long long t : bTicks) ticks.emplace_back(t, 1);
+  EXPECT_EQ(RecordedTwice(ticks), 0);
+  b.process->Terminate();
+  EXPECT_EQ(b.process->Wait(10s), 0);
+  // The killed recorder may have stored one tick (two rows) it did not
+  // report any more.
+  const long long reported = a.notify->Rows() + b.notify->Rows();
+  const long long rows = std::atoll(Sql("SELECT count(*) FROM OPCvalues").c_str());
+  EXPECT_GE(rows, reported);
+  EXPECT_LE(rows, reported + 2);
+  EXPECT_EQ(Sql("SELECT Active FROM TagwellRole"), "0\n");
 }
 
 // Bad input, for --check and for a start alike: a line naming the file and
