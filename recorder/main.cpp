@@ -5,6 +5,7 @@
 //
 // Exit status 0, or 1 when the session file, the server, the items or the
 // database cannot be used. SIGTERM and SIGINT end it in order (exit 0).
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -133,8 +134,14 @@ int main(int argc, char** argv) {
   QCoreApplication application(argc, argv);
   std::setlocale(LC_NUMERIC, "C");
   // --check speaks to a person on standard output; the service to the
-  // journal on standard error.
-  Journal theJournal(check ? 1 : 2, check, Priority::Notice);
+  // journal on standard error. The item list loader's attribute trace
+  // (standard output) is for nobody here.
+  const int out = ::dup(1);
+  if (const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC); null >= 0) {
+    ::dup2(null, 1);
+    ::close(null);
+  }
+  Journal theJournal(check && out >= 0 ? out : 2, check, Priority::Notice);
   journal = &theJournal;
   tagwell::SetLogEcho(&EchoLog);
   SessionSettings settings;
