@@ -57,7 +57,8 @@ void Journal::Write(Priority priority, std::string_view text) {
   if (line.empty()) return;
   std::lock_guard lock(mutex_);
   if (priority == Priority::Error) {
-    errors_.push_back(line);
+    ++errors_;
+    lastError_ = line;
     lastErrorAt_ = LocalTimeNow();
   }
   if (plain_ && static_cast<int>(priority) > static_cast<int>(least_)) return;
@@ -85,10 +86,10 @@ void Journal::WriteLog(std::string_view text) {
 
 std::string Journal::LastError() const {
   std::lock_guard lock(mutex_);
-  return errors_.empty() ? std::string() : lastErrorAt_ + " " + errors_.back();
+  return errors_ == 0 ? std::string() : lastErrorAt_ + " " + lastError_;
 }
 
-std::vector<std::string> Journal::Errors() const {
+long Journal::ErrorCount() const {
   std::lock_guard lock(mutex_);
   return errors_;
 }
@@ -163,6 +164,10 @@ bool JournalMessageBox::Post(std::string_view text, std::string_view caption, ui
   const std::string key = std::string(caption) + "\n" + std::string(text);
   auto found = posted_.find(key);
   if (found != posted_.end() && now - found->second < kRepeatHold) return false;
+  // Texts that name values (items, reasons) differ endlessly: the ones
+  // past their hold are forgotten.
+  if (posted_.size() > 256)
+    std::erase_if(posted_, [&](const auto& entry) { return now - entry.second >= kRepeatHold; });
   posted_[key] = now;
   Show(text, caption, icon, ui::Owner::None);
   return true;

@@ -36,15 +36,16 @@ class Journal {
   void WriteLog(std::string_view text);
   // The last error line and its wall-clock time; "" when none.
   std::string LastError() const;
-  // Error lines written so far.
-  std::vector<std::string> Errors() const;
+  // How many error lines were written so far.
+  long ErrorCount() const;
 
  private:
   int fd_;
   bool plain_;
   Priority least_;
   mutable std::mutex mutex_;
-  std::vector<std::string> errors_;
+  long errors_ = 0;
+  std::string lastError_;
   std::string lastErrorAt_;
 };
 

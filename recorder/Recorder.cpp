@@ -178,7 +178,7 @@ void Recorder::CountingFlush(Client& client) {
 }
 
 bool Recorder::Check() {
-  const std::size_t before = journal_.Errors().size();
+  const long before = journal_.ErrorCount();
   if (Connect()) {
     journal_.Write(Priority::Notice, "Server: connected to " + ServerDescription(settings_));
     Command(IDM_LOADCONFIG);
@@ -196,7 +196,7 @@ bool Recorder::Check() {
     journal_.Write(Priority::Error, settings_.path + ":" + std::to_string(settings_.databaseLine) +
                                         ": the database " + settings_.database +
                                         " cannot be used for recording: " + OneLine(reason));
-  return journal_.Errors().size() == before;
+  return journal_.ErrorCount() == before;
 }
 
 }  // namespace tagwell::recorder

@@ -48,6 +48,7 @@ const std::map<std::string, std::string>& KnownKeys() {
       {"cycle.seconds", "[Cycle] Seconds"},
       {"database.file", "[Database] File"},
       {"roles.activestandby", "[Roles] ActiveStandby"},
+      {"roles.folder", "[Roles] Folder"},
   };
   return keys;
 }
@@ -130,7 +131,7 @@ class Reader {
       Problem(number,
               "unknown key \"" + key + "\" in section [" + sectionShown_ +
                   "]; known keys: [Server] Name, Computer, Credentials, Fingerprint; [Items] List; "
-                  "[Cycle] Seconds; [Database] File; [Roles] ActiveStandby");
+                  "[Cycle] Seconds; [Database] File; [Roles] ActiveStandby, Folder");
       return;
     }
     if (auto found = entries->find(name); found != entries->end()) {
@@ -244,6 +245,14 @@ void ReadSettings(Reader& reader, SessionSettings& s) {
   std::string roles;
   if (take("roles.activestandby", &roles, &s.rolesLine) && !ParseYesNo(roles, &s.activeStandby))
     reader.Problem(s.rolesLine, "[Roles] ActiveStandby must be yes or no, not \"" + roles + "\"");
+  int folderLine = 0;
+  if (take("roles.folder", &s.folder, &folderLine) && !s.folder.empty()) {
+    s.folder = reader.Absolute(s.folder);
+    struct stat st {};
+    if (::stat(s.folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        ::access(s.folder.c_str(), W_OK | X_OK) != 0)
+      reader.Problem(folderLine, "the folder " + s.folder + " is missing or cannot be written");
+  }
   required("database.file", &s.database, &s.databaseLine);
   if (!s.database.empty()) {
     s.database = reader.Absolute(s.database);

@@ -15,6 +15,9 @@
 //   File = plant.db                    a SQLite file or a connection file
 //   [Roles]
 //   ActiveStandby = yes                the Connection Monitor switched on (yes or no)
+//   Folder = /var/lib/tagwell/boiler   where Config.ini and Logfile.txt are (optional;
+//                                      the working folder): clients that share a
+//                                      SQLite file share the role in this folder's Config.ini
 //
 // Section and key names are compared without case; '#' and ';' start a
 // comment line. Relative paths are taken from the session file's folder.
@@ -40,6 +43,7 @@ struct SessionSettings {
   float cycleSeconds = 5;
   std::string database;  // absolute path
   bool activeStandby = false;
+  std::string folder;  // absolute, or empty for the working folder
   // The line each setting came from (0 when absent), for messages.
   int serverLine = 0, itemListLine = 0, databaseLine = 0, rolesLine = 0, credentialsLine = 0;
 };

@@ -91,7 +91,7 @@ int RunCheck(const SessionSettings& settings) {
 
 int RunService(QCoreApplication& application, const SessionSettings& settings) {
   Notifier notifier;
-  Recorder recorder(settings, *journal);
+  Recorder recorder(settings, *journal, settings.folder);
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, stopPipe) != 0) return 1;
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
