@@ -424,6 +424,9 @@ TEST(RecorderUnit, SystemdAnalyzeAcceptsIt) {
   for (const char* line : {"Type=notify", "WatchdogSec=", "StateDirectory=tagwell/%i",
                            "WorkingDirectory=%S/tagwell/%i", "Restart=on-failure", "User=tagwell"})
     EXPECT_NE(text.find(line), std::string::npos) << line;
+  // The service has no window: neither Qt Widgets nor Qt Gui is linked.
+  EXPECT_EQ(Shell("ldd '" + ProgramFolder() + "/tagwell-recorder' | grep -c 'Qt6Widgets\\|Qt6Gui'"),
+            "0\n");
 }
 
 }  // namespace
