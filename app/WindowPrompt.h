@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "opc/Refusals.h"
 #include "platform/ui/Ui.h"
 #include "rpc/Activation.h"
 
@@ -22,20 +23,25 @@ namespace tagwell {
 class WindowPrompt final : public rpc::OperatorPrompt {
  public:
   // box is the client's port slot (client.ui.messageBox); it must outlive
-  // the prompt.
-  explicit WindowPrompt(ui::MessageBox* const& box)
-      : box_(box), windowThread_(std::this_thread::get_id()) {}
+  // the prompt, as must refusals (the client's) when given.
+  explicit WindowPrompt(ui::MessageBox* const& box, Refusals* refusals = nullptr)
+      : box_(box), refusals_(refusals), windowThread_(std::this_thread::get_id()) {}
 
   // A Yes/No box modal to the main window, No the default.
   bool Ask(const std::string& text) override;
-  // A box that does not wait for the operator: a refusal repeated while it
-  // is open (a reconnection trying again) opens no second one.
+  // With refusals, the box is left there for the Connect under way to show
+  // after its own. Without, a box that does not wait for the operator: a
+  // refusal repeated while it is open (a reconnection trying again) opens
+  // no second one.
   void Tell(const std::string& text) override;
+  // Noted in refusals, from any thread, for the client's log.
+  void Refused(const std::string& line) override;
 
  private:
   bool OnWindowThread() const { return std::this_thread::get_id() == windowThread_; }
 
   ui::MessageBox* const& box_;
+  Refusals* refusals_;
   std::thread::id windowThread_;
 };
 

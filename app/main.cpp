@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
   window.client().writeDatabase = &tagwell::WriteDatabase;
   window.client().flushDatabase = &tagwell::FlushDatabase;
   // Remote servers are trusted on first use by the operator, in a box.
-  tagwell::WindowPrompt prompt(window.client().ui.messageBox);
+  tagwell::WindowPrompt prompt(window.client().ui.messageBox, &window.client().refusals);
   activation.SetPrompt(&prompt);
   window.show();
   int status = QApplication::exec();

@@ -262,9 +262,12 @@ void ConnectRemote(Client& client) {
                 "Error: couldn't connect to remote OPC server.\nWrong name of Remote computer or "
                 "server.",
                 "Remote Server connection", ui::Owner::MainWindow);
+    // Why, when the activation knows: last, on top of the boxes above.
+    ReportRefusals(client);
     s.connected = 0;
     return;
   }
+  ReportRefusals(client);
   if (client.ui.localServers)
     client.ui.localServers->AddString("OPC server is started on Remote computer");
   FinishConnect(client, s.ptrRemoteServer);

@@ -120,17 +120,33 @@ std::string ComputerKey(const std::string& host, std::uint16_t port) {
   return key + ":" + std::to_string(port);
 }
 
+// A refusal: logged here and told to the prompt's log.
+void Refuse(OperatorPrompt* prompt, const std::string& line) {
+  Diagnose(kWho, "%s", line.c_str());
+  if (prompt) prompt->Refused(line);
+}
+
 // Whether to go on with the server at computer that showed fingerprint:
 // the one remembered, or a first one the operator trusts. S_OK or
 // E_ACCESSDENIED.
 HRESULT TrustServer(const std::string& computer, const std::string& fingerprint,
                     OperatorPrompt* prompt) {
   const std::string path = KnownServersPath();
-  auto known = KnownServerFingerprint(path, computer);
+  std::string problem;
+  auto known = KnownServerFingerprint(path, computer, &problem);
   if (known && *known == fingerprint) return S_OK;
+  if (!problem.empty()) {
+    // Not "unknown": asking again as at first contact would undo the pin.
+    Refuse(prompt, computer + ": refused: " + problem);
+    if (prompt)
+      prompt->Tell("The server at " + computer + " cannot be checked: " + problem +
+                   ".\n\nThe connection is refused. Correct or remove that line and connect "
+                   "again.");
+    return E_ACCESSDENIED;
+  }
   if (known) {
-    Diagnose(kWho, "%s: refused: its certificate %s is not the one remembered in %s (%s)",
-             computer.c_str(), fingerprint.c_str(), path.c_str(), known->c_str());
+    Refuse(prompt, computer + ": refused: its certificate " + fingerprint +
+                       " is not the one remembered in " + path + " (" + *known + ")");
     if (prompt)
       prompt->Tell("The certificate of the server at " + computer +
                    " has changed.\n\nRemembered: " + *known + "\nShown now: " + fingerprint +
@@ -145,8 +161,9 @@ HRESULT TrustServer(const std::string& computer, const std::string& fingerprint,
                               fingerprint +
                               "\n\nCompare it with what \"tagwell-server --fingerprint\" prints "
                               "on that computer. Trust this server and connect?")) {
-    Diagnose(kWho, "%s: not connected: its certificate %s is not trusted%s", computer.c_str(),
-             fingerprint.c_str(), prompt ? " (the operator said No)" : " (nobody to ask)");
+    Refuse(prompt, computer + ": not connected: its certificate " + fingerprint +
+                       " is not trusted" +
+                       (prompt ? " (the operator said No)" : " (nobody to ask)"));
     return E_ACCESSDENIED;
   }
   std::string error;
@@ -170,7 +187,7 @@ kj::Own<TlsStream> StartTls(Apartment& apartment, kj::Own<kj::AsyncIoStream> con
   auto context = identity ? TlsContext::Make(TlsContext::Role::Client, identity, &error) : nullptr;
   *hr = E_ACCESSDENIED;
   if (!context) {
-    Diagnose(kWho, "no certificate for this computer: %s", error.c_str());
+    Refuse(prompt, "no certificate for this computer: " + error);
     if (prompt) prompt->Tell("This computer's certificate cannot be used:\n" + error);
     return {};
   }
@@ -178,20 +195,34 @@ kj::Own<TlsStream> StartTls(Apartment& apartment, kj::Own<kj::AsyncIoStream> con
     Diagnose(kWho, "made this computer's certificate %s in %s", identity->fingerprint().c_str(),
              path.c_str());
   kj::Maybe<kj::Own<TlsStream>> tls;
+  // The server's certificate, seen before the server judges this one's.
+  auto seen = std::make_shared<std::string>();
   try {
-    tls = WaitWithin(apartment, context->Handshake(kj::mv(connected)), left);
+    tls = WaitWithin(apartment,
+                     context->Handshake(kj::mv(connected),
+                                        [seen](const std::string& print) {
+                                          *seen = print;
+                                          return true;
+                                        }),
+                     left);
   } catch (const kj::Exception& failure) {
     std::string reason = failure.getDescription().cStr();
-    Diagnose(kWho, "%s: TLS failed: %s", computer.c_str(), reason.c_str());
     if (reason.rfind(kRefusedByServer, 0) != 0) {
+      Diagnose(kWho, "%s: TLS failed: %s", computer.c_str(), reason.c_str());
       *hr = RPC_S_SERVER_UNAVAILABLE;
-    } else if (prompt) {
-      const std::string& print = identity->fingerprint();
+      return {};
+    }
+    // Who refused counts first: an impostor's word that this computer is
+    // not let in is worth nothing, and a first contact is asked about.
+    if (seen->empty() || FAILED(TrustServer(computer, *seen, prompt))) return {};
+    const std::string& print = identity->fingerprint();
+    Refuse(prompt, computer + ": refused by the server: this computer's certificate " + print +
+                       " is not authorized there");
+    if (prompt)
       prompt->Tell("The server at " + computer +
                    " does not let this computer in.\n\nThis computer's certificate is\n" + print +
                    "\n\nOn the server, an operator lets it in with\n  tagwell-server --authorize " +
                    print + " NAME\n(with --read-only for a client that may only read).");
-    }
     return {};
   }
   KJ_IF_MAYBE (stream, tls) {

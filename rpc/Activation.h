@@ -44,6 +44,10 @@ class OperatorPrompt {
   virtual bool Ask(const std::string& text) = 0;
   // Why a connection was refused, for the operator to act on.
   virtual void Tell(const std::string& text) = 0;
+  // One line on why a connection was refused, for the client's log: told
+  // for every refusal, also the operator's own No and those no box shows.
+  // Called on any thread.
+  virtual void Refused(const std::string& line) { (void)line; }
 };
 
 class RpcActivator final : public com::ServerActivator {

@@ -19,8 +19,7 @@ struct ServerThread::Loop {
   kj::AsyncIoContext* io = nullptr;
   ObjectServer* server = nullptr;
   std::vector<kj::Own<kj::ConnectionReceiver>> listeners;
-  // Kept until the thread's object is destroyed, after the server that
-  // holds their handshakes.
+  // Kept until the server that holds their handshakes is gone.
   std::vector<std::unique_ptr<TlsAdmission>> admissions;
   kj::TaskSet* tasks = nullptr;
 };
@@ -42,20 +41,23 @@ ServerThread::ServerThread(ObjectFactory factory) : loop_(std::make_unique<Loop>
   thread_ = std::thread([this, &ready, factory = std::move(factory)]() mutable {
     auto io = kj::setupAsyncIo();
     auto stop = kj::newPromiseAndCrossThreadFulfiller<void>();
-    ObjectServer server(std::move(factory));
+    auto server = std::make_unique<ObjectServer>(std::move(factory));
     LogFailures failures;
     auto tasks = kj::heap<kj::TaskSet>(failures);
     loop_->executor = kj::getCurrentThreadExecutor().addRef();
     loop_->stop = kj::mv(stop.fulfiller);
     loop_->io = &io;
-    loop_->server = &server;
+    loop_->server = server.get();
     loop_->tasks = tasks.get();
     ready.set_value();
     stop.promise.wait(io.waitScope);
     // The accept loops go before their listeners, the connections with the
-    // server.
+    // server; the admissions (their timers) after the handshakes the server
+    // holds, and before the event loop.
     tasks = nullptr;
     loop_->listeners.clear();
+    server = nullptr;
+    loop_->admissions.clear();
   });
   started.wait();
 }

@@ -31,6 +31,8 @@ ObjectStub::ObjectStub(IUnknown* object, Rights rights) : object_(object), right
   Probe(IID_IEnumUnknown, &enumUnknown_);
   Probe(IID_IOPCItemMgt, &itemMgt_);
   Probe(IID_IOPCSyncIO, &syncIo_);
+  // Not an interface of the wire: only how reads and writes are served.
+  if (syncIo_) object_->QueryInterface(IID_ISyncIOAsync, asyncIo_.ReceiveVoid());
   Probe(IID_IEnumString, &enumString_);
   Probe(IID_IEnumOPCItemAttributes, &enumAttributes_);
 }

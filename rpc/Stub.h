@@ -3,15 +3,18 @@
 //
 // The stub asks the object once which interfaces it implements and holds a
 // reference to each; dropping the capability (the client's last Release, or
-// the connection going away) releases them. Each call is made synchronously
-// on the thread of the serving event loop, so the object sees one call at a
-// time from all connections of that loop. What the object hands out is
-// copied to the answer and freed with the task allocator.
+// the connection going away) releases them. Each call is made on the thread
+// of the serving event loop, so the object sees one call at a time from all
+// connections of that loop; but the reads and writes of an object that
+// offers ISyncIOAsync are answered when it calls back (from a device's
+// thread, say), and the loop serves other calls meanwhile. What the object
+// hands out is copied to the answer and freed with the task allocator.
 #pragma once
 
 #include <vector>
 
 #include "platform/opcda/OpcDa.h"
+#include "platform/opcda/SyncIoAsync.h"
 #include "rpc/Marshal.h"
 #include "rpc/ObjectServer.h"
 #include "rpc/opcda.capnp.h"
@@ -95,6 +98,7 @@ class ObjectStub final : public wire::ComObject::Server {
   com::ComPtr<com::IPersist> persist_;
   com::ComPtr<com::IOPCItemMgt> itemMgt_;
   com::ComPtr<com::IOPCSyncIO> syncIo_;
+  com::ComPtr<com::ISyncIOAsync> asyncIo_;
   com::ComPtr<com::IEnumString> enumString_;
   com::ComPtr<com::IEnumUnknown> enumUnknown_;
   com::ComPtr<com::IEnumOPCItemAttributes> enumAttributes_;

@@ -105,26 +105,81 @@ kj::Promise<void> ObjectStub::createEnumerator(CreateEnumeratorContext context) 
   return Answer(context, hr);
 }
 
+namespace {
+
+// What a read or write handed back, owned until it is in the answer (or
+// dropped with a call the client gave up).
+struct SyncAnswer {
+  HRESULT hr = S_OK;
+  OPCITEMSTATE* states = nullptr;
+  HRESULT* errors = nullptr;
+  DWORD count = 0;
+  SyncAnswer() = default;
+  SyncAnswer(HRESULT h, OPCITEMSTATE* s, HRESULT* e, DWORD n)
+      : hr(h), states(s), errors(e), count(n) {}
+  SyncAnswer(SyncAnswer&& other) noexcept
+      : hr(other.hr),
+        states(std::exchange(other.states, nullptr)),
+        errors(std::exchange(other.errors, nullptr)),
+        count(other.count) {}
+  SyncAnswer& operator=(SyncAnswer&& other) = delete;
+  ~SyncAnswer() {
+    if (states) FreeTaskArray(states, count);
+    CoTaskMemFree(errors);
+  }
+};
+
+template <class Context>
+kj::Promise<void> PutRead(Context& context, SyncAnswer answer) {
+  auto results = context.getResults();
+  HRESULT marshalled = S_OK;
+  if (answer.states) {
+    auto list = results.initStates(answer.count);
+    for (DWORD i = 0; i < answer.count && SUCCEEDED(marshalled); ++i)
+      marshalled = ItemStateToWire(answer.states[i], list[i]);
+  }
+  PutErrors(results, std::exchange(answer.errors, nullptr), answer.count);
+  if (FAILED(marshalled)) return Fail(context, marshalled);
+  return Answer(context, answer.hr);
+}
+
+// The promise of an answer that another thread gives: the callback may be
+// called on any thread, and at most once matters.
+struct CrossThreadAnswer {
+  kj::Promise<SyncAnswer> promise;
+  std::function<void(SyncAnswer)> give;
+};
+
+CrossThreadAnswer AwaitAnswer() {
+  auto pair = kj::newPromiseAndCrossThreadFulfiller<SyncAnswer>();
+  auto fulfiller = std::make_shared<kj::Own<kj::CrossThreadPromiseFulfiller<SyncAnswer>>>(
+      kj::mv(pair.fulfiller));
+  return {kj::mv(pair.promise),
+          [fulfiller](SyncAnswer answer) { (*fulfiller)->fulfill(kj::mv(answer)); }};
+}
+
+}  // namespace
+
 kj::Promise<void> ObjectStub::read(ReadContext context) {
   if (!syncIo_) return NoInterface(context);
   auto params = context.getParams();
   auto handles = VectorFromWire<OPCHANDLE>(params.getServerHandles());
   DWORD count = static_cast<DWORD>(handles.size());
+  auto source = static_cast<OPCDATASOURCE>(params.getSource());
+  if (asyncIo_) {
+    auto answer = AwaitAnswer();
+    asyncIo_->BeginRead(
+        source, count, handles.data(),
+        [give = answer.give, count](HRESULT hr, OPCITEMSTATE* states, HRESULT* errors) {
+          give(SyncAnswer(hr, states, errors, count));
+        });
+    return answer.promise.then(
+        [context](SyncAnswer done) mutable { return PutRead(context, kj::mv(done)); });
+  }
   OPCITEMSTATE* states = nullptr;
   HRESULT* errors = nullptr;
-  HRESULT hr = syncIo_->Read(static_cast<OPCDATASOURCE>(params.getSource()), count, handles.data(),
-                             &states, &errors);
-  auto results = context.getResults();
-  HRESULT marshalled = S_OK;
-  if (states) {
-    auto list = results.initStates(count);
-    for (DWORD i = 0; i < count && SUCCEEDED(marshalled); ++i)
-      marshalled = ItemStateToWire(states[i], list[i]);
-    FreeTaskArray(states, count);
-  }
-  PutErrors(results, errors, count);
-  if (FAILED(marshalled)) return Fail(context, marshalled);
-  return Answer(context, hr);
+  HRESULT hr = syncIo_->Read(source, count, handles.data(), &states, &errors);
+  return PutRead(context, SyncAnswer(hr, states, errors, count));
 }
 
 kj::Promise<void> ObjectStub::write(WriteContext context) {
@@ -142,6 +197,17 @@ kj::Promise<void> ObjectStub::write(WriteContext context) {
     std::vector<HRESULT> refused(count, OPC_E_BADRIGHTS);
     FillList(context.getResults().initErrors(count), refused.data());
     return Answer(context, S_FALSE);
+  }
+  if (asyncIo_) {
+    auto answer = AwaitAnswer();
+    asyncIo_->BeginWrite(count, handles.data(), values.get(),
+                         [give = answer.give, count](HRESULT result, HRESULT* errors) {
+                           give(SyncAnswer(result, nullptr, errors, count));
+                         });
+    return answer.promise.then([context](SyncAnswer done) mutable {
+      PutErrors(context.getResults(), std::exchange(done.errors, nullptr), done.count);
+      return Answer(context, done.hr);
+    });
   }
   return ErrorsOnly(context, count, [&](HRESULT** errors) {
     return syncIo_->Write(count, handles.data(), values.get(), errors);

@@ -194,8 +194,12 @@ std::unique_ptr<TlsContext> TlsContext::Make(Role role, std::shared_ptr<TlsIdent
   SSL_CTX_set_verify(context, verify, &TlsStream::VerifyPeer);
   if (role == Role::Server) {
     // The one ticket a server sends after a handshake tells the client it
-    // was let in; nobody resumes sessions here.
+    // was let in. Nobody resumes a session here: a resumed session shows no
+    // certificate to judge. The ticket is a stateful one (SSL_OP_NO_TICKET
+    // under TLS 1.3) naming a session that no cache keeps, so a client that
+    // offers it gets a full handshake.
     SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_OFF);
+    SSL_CTX_set_options(context, SSL_OP_NO_TICKET);
     SSL_CTX_set_num_tickets(context, 1);
   } else {
     SSL_CTX_set_session_cache_mode(context,

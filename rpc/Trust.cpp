@@ -113,12 +113,20 @@ std::optional<std::string> NormalizeFingerprint(const std::string& text) {
 }
 
 std::optional<std::string> KnownServerFingerprint(const std::string& path,
-                                                  const std::string& computer) {
+                                                  const std::string& computer,
+                                                  std::string* problem) {
   std::ifstream in(path);
+  int number = 0;
   for (std::string line; std::getline(in, line);) {
+    ++number;
     auto words = Words(line);
-    if (words.size() != 2 || words[0] != computer) continue;
-    if (auto fingerprint = NormalizeFingerprint(words[1])) return fingerprint;
+    if (words.empty() || words[0] != computer) continue;
+    auto fingerprint = words.size() == 2 ? NormalizeFingerprint(words[1]) : std::nullopt;
+    if (fingerprint) return fingerprint;
+    if (problem)
+      *problem = path + ":" + std::to_string(number) + ": the line of " + computer +
+                 " cannot be read (it needs host:port FINGERPRINT)";
+    return std::nullopt;
   }
   return std::nullopt;
 }

@@ -40,8 +40,11 @@ std::optional<std::string> NormalizeFingerprint(const std::string& text);
 // --- known-servers -----------------------------------------------------------
 
 // The fingerprint known for computer ("host:port"), nullopt when none is.
+// A line for computer that cannot be read makes it neither known nor
+// unknown: nullopt, and *problem (when given) says "FILE:LINE: ...".
 std::optional<std::string> KnownServerFingerprint(const std::string& path,
-                                                  const std::string& computer);
+                                                  const std::string& computer,
+                                                  std::string* problem = nullptr);
 // Adds computer with fingerprint (the file and its folder are made private
 // when missing). False with the reason in *error.
 bool AddKnownServer(const std::string& path, const std::string& computer,

@@ -1,6 +1,8 @@
 #include "server/AddressSpace.h"
 
+#include <atomic>
 #include <cmath>
+#include <future>
 #include <map>
 #include <unordered_set>
 
@@ -328,34 +330,53 @@ ItemReading AddressSpace::Read(const Item& item) const {
   return reading;
 }
 
-void AddressSpace::ReadItems(const Item* const* items, std::size_t count, bool fromDevice,
-                             ItemReading* out) const {
-  // Device items by device, so that every device is asked before any answer
-  // is awaited.
+void AddressSpace::BeginReadItems(std::vector<const Item*> items, bool fromDevice,
+                                  ReadDone done) const {
+  // What the devices answer lands in `readings`; the last device to answer
+  // (or this call, when it was last) hands them on.
+  struct Gather {
+    std::vector<ItemReading> readings;
+    std::atomic<std::size_t> left{1};
+    ReadDone done;
+    void Release() {
+      if (left.fetch_sub(1) == 1) done(std::move(readings));
+    }
+  };
+  auto gather = std::make_shared<Gather>();
+  gather->readings.resize(items.size());
+  gather->done = std::move(done);
   std::map<ModbusDevice*, std::vector<std::size_t>> byDevice;
-  for (std::size_t i = 0; i < count; ++i) {
+  for (std::size_t i = 0; i < items.size(); ++i) {
     if (const DeviceSlot& slot = slots_[items[i]->index]; slot.device)
       byDevice[slot.device].push_back(i);
     else
-      out[i] = ReadComputed(*items[i]);
+      gather->readings[i] = ReadComputed(*items[i]);
   }
-  struct Pending {
-    ModbusDevice* device;
-    std::shared_ptr<ModbusDevice::PendingRead> read;
-    const std::vector<std::size_t>* positions;
-  };
-  std::vector<Pending> pending;
-  for (const auto& [device, positions] : byDevice) {
+  gather->left += byDevice.size();
+  for (auto& [device, positions] : byDevice) {
     std::vector<std::size_t> points;
     for (std::size_t i : positions) points.push_back(slots_[items[i]->index].point);
-    pending.push_back({device, device->Begin(std::move(points), fromDevice), &positions});
+    device->Begin(
+        std::move(points), fromDevice,
+        [gather, device = device, positions = positions](const ModbusDevice::PendingRead& read) {
+          std::vector<ItemReading> readings(positions.size());
+          device->Finish(read, readings.data());
+          for (std::size_t k = 0; k < readings.size(); ++k)
+            gather->readings[positions[k]] = std::move(readings[k]);
+          gather->Release();
+        });
   }
-  for (const Pending& p : pending) {
-    std::vector<ItemReading> readings(p.positions->size());
-    p.device->Finish(*p.read, readings.data());
-    for (std::size_t k = 0; k < readings.size(); ++k)
-      out[(*p.positions)[k]] = std::move(readings[k]);
-  }
+  gather->Release();
+}
+
+void AddressSpace::ReadItems(const Item* const* items, std::size_t count, bool fromDevice,
+                             ItemReading* out) const {
+  std::promise<std::vector<ItemReading>> answer;
+  BeginReadItems(
+      std::vector<const Item*>(items, items + count), fromDevice,
+      [&answer](std::vector<ItemReading> readings) { answer.set_value(std::move(readings)); });
+  std::vector<ItemReading> readings = answer.get_future().get();
+  std::move(readings.begin(), readings.end(), out);
 }
 
 ItemReading AddressSpace::ReadComputed(const Item& item) const {
@@ -384,6 +405,26 @@ ItemReading AddressSpace::ReadComputed(const Item& item) const {
 }
 
 com::HRESULT AddressSpace::Write(const Item& item, const com::VARIANT& value) {
+  std::promise<com::HRESULT> answer;
+  BeginWrite(item, value, [&answer](com::HRESULT hr) { answer.set_value(hr); });
+  return answer.get_future().get();
+}
+
+void AddressSpace::BeginWrite(const Item& item, const com::VARIANT& value,
+                              std::function<void(com::HRESULT)> done) {
+  if (const DeviceSlot& slot = slots_[item.index]; slot.device) {
+    std::vector<std::uint16_t> words;
+    const com::HRESULT hr = Convert(item, value, &words);
+    if (com::FAILED(hr)) return done(hr);
+    return slot.device->BeginWrite(slot.point, std::move(words), std::move(done));
+  }
+  done(Convert(item, value, nullptr));
+}
+
+// Checks value for the item and stores it (a static item) or encodes it
+// into words (a device item).
+com::HRESULT AddressSpace::Convert(const Item& item, const com::VARIANT& value,
+                                   std::vector<std::uint16_t>* words) {
   const ItemDefinition& definition = item.definition;
   if (!(definition.accessRights & com::OPC_WRITEABLE)) return com::OPC_E_BADRIGHTS;
   if (value.vt == com::VT_EMPTY || value.vt == com::VT_NULL || (value.vt & com::VT_BYREF))
@@ -398,13 +439,9 @@ com::HRESULT AddressSpace::Write(const Item& item, const com::VARIANT& value) {
         number->dblVal < definition.euLow || number->dblVal > definition.euHigh)
       return com::OPC_E_RANGE;
   }
-  if (const DeviceSlot& slot = slots_[item.index]; slot.device) {
-    std::vector<std::uint16_t> words;
-    const com::HRESULT encoded = EncodePoint(*definition.modbus, *converted.get(), definition.euLow,
-                                             definition.euHigh, &words);
-    if (com::FAILED(encoded)) return encoded;
-    return slot.device->Write(slot.point, std::move(words));
-  }
+  if (words)
+    return EncodePoint(*definition.modbus, *converted.get(), definition.euLow, definition.euHigh,
+                       words);
   const com::FILETIME now = clock_->Now();
   std::lock_guard lock(mutex_);
   stored_[item.index].value = std::move(converted);

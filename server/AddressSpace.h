@@ -2,6 +2,7 @@
 // the current values of the items, shared by every server object of a process.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -98,6 +99,7 @@ class AddressSpace final {
   // Every item, depth first: a branch's own items before its sub-branches.
   const std::vector<std::unique_ptr<Item>>& Items() const { return items_; }
   const Item* FindItem(std::string_view id) const;
+  std::size_t DeviceCount() const { return devices_.size(); }
   // The branch with the given path ("" is the root); null when there is none
   // or the space is flat.
   const Branch* FindBranch(std::string_view path) const;
@@ -118,9 +120,14 @@ class AddressSpace final {
 
   // A device item gives its last polled value (never waits for the device).
   ItemReading Read(const Item& item) const;
-  // Reads count items into out. A device read (fromDevice) of device items
-  // waits for values their devices send after the call began, for all the
-  // devices at once; each device costs at most its response timeout.
+  // Reads the items and hands the readings (in their order) to done. A
+  // device read (fromDevice) of device items takes values their devices send
+  // after the call began, asked of all the devices at once; each device
+  // costs at most its response timeout. done is called once: at once when
+  // no device is asked, else on the thread of the last device to answer.
+  using ReadDone = std::function<void(std::vector<ItemReading>)>;
+  void BeginReadItems(std::vector<const Item*> items, bool fromDevice, ReadDone done) const;
+  // The same into out, waiting for the devices.
   void ReadItems(const Item* const* items, std::size_t count, bool fromDevice,
                  ItemReading* out) const;
   // Converts value to the item's canonical type and stores it (a device
@@ -130,12 +137,19 @@ class AddressSpace final {
   // of an analog item, or beyond what the device item's encoding holds),
   // and a device's failures (ModbusDevice::Write).
   com::HRESULT Write(const Item& item, const com::VARIANT& value);
+  // The same without waiting for a device: done gets the result, at once
+  // unless a device is written (then on its thread). value is used before
+  // this returns.
+  void BeginWrite(const Item& item, const com::VARIANT& value,
+                  std::function<void(com::HRESULT)> done);
 
  private:
   AddressSpace(std::shared_ptr<Clock> clock, AddressSpaceOptions options);
   void AddBranch(Branch& into, const BranchDefinition& definition);
   // A static or signal item's reading.
   ItemReading ReadComputed(const Item& item) const;
+  com::HRESULT Convert(const Item& item, const com::VARIANT& value,
+                       std::vector<std::uint16_t>* words);
 
   struct Stored {
     com::Variant value;

@@ -128,7 +128,7 @@ com::DWORD ParseAccess(const QDomElement& element) {
   const std::string text = Attribute(element, "access");
   if (text.empty() || text == "read") return com::OPC_READABLE;
   if (text == "readwrite") return com::OPC_READABLE | com::OPC_WRITEABLE;
-  throw XmlFault(element, "access \"" + text + "\" is neither read nor readwrite");
+  throw XmlFault(element, "access", "access \"" + text + "\" is neither read nor readwrite");
 }
 
 com::WORD ParseQuality(const QDomElement& element) {
@@ -139,7 +139,7 @@ com::WORD ParseQuality(const QDomElement& element) {
   const char* begin = text.data() + (hex ? 2 : 0);
   auto [end, ec] = std::from_chars(begin, text.data() + text.size(), value, hex ? 16 : 10);
   if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value > 0xFFFF)
-    throw XmlFault(element, "quality \"" + text + "\" is not a 16-bit number");
+    throw XmlFault(element, "quality", "quality \"" + text + "\" is not a 16-bit number");
   return static_cast<com::WORD>(value);
 }
 
@@ -149,7 +149,7 @@ Signal ParseSignal(const QDomElement& element) {
   if (!kind.empty()) {
     auto parsed = SignalKindFromName(kind);
     if (!parsed)
-      throw XmlFault(element,
+      throw XmlFault(element, "signal",
                      "unknown signal \"" + kind + "\" (static, random, ramp, sine, counter)");
     signal.kind = *parsed;
   }
@@ -173,7 +173,7 @@ void ParseEu(const QDomElement& element, ItemDefinition& item) {
   } else if (eu == "enumerated") {
     item.euType = com::OPC_ENUMERATED;
   } else {
-    throw XmlFault(element, "unknown euType \"" + eu + "\" (none, analog, enumerated)");
+    throw XmlFault(element, "euType", "unknown euType \"" + eu + "\" (none, analog, enumerated)");
   }
 }
 
@@ -238,6 +238,32 @@ void ParseChildren(const QDomElement& element, const std::string& path, BranchDe
   }
 }
 
+// Where a fault is shown: at its attribute when it names one (its start
+// tag may span lines), else where the element's start tag ends.
+std::pair<int, int> AttributePlace(std::string_view xml, const XmlFault& fault) {
+  if (fault.attribute.empty()) return {fault.line, fault.column};
+  const QString text = QString::fromUtf8(xml.data(), static_cast<qsizetype>(xml.size()));
+  qsizetype end = 0;  // where the start tag ends
+  for (int line = 1; line < fault.line && end >= 0; ++line) {
+    end = text.indexOf(QLatin1Char('\n'), end);
+    if (end >= 0) ++end;
+  }
+  if (end < 0) return {fault.line, fault.column};
+  end = std::min(end + fault.column - 1, text.size() - 1);  // at the tag's last character
+  const qsizetype tagStart = text.lastIndexOf(QLatin1Char('<'), end);
+  const QString name = QString::fromStdString(fault.attribute);
+  for (qsizetype at = text.lastIndexOf(name, end); at > tagStart && at > 0;
+       at = text.lastIndexOf(name, at - 1)) {
+    qsizetype after = at + name.size();
+    while (after < end && text[after].isSpace()) ++after;
+    if (!text[at - 1].isSpace() || after >= end || text[after] != QLatin1Char('=')) continue;
+    const qsizetype lineStart = text.lastIndexOf(QLatin1Char('\n'), at) + 1;
+    return {static_cast<int>(text.left(at).count(QLatin1Char('\n'))) + 1,
+            static_cast<int>(at - lineStart) + 1};
+  }
+  return {fault.line, fault.column};
+}
+
 std::string Located(std::string_view source, int line, int column, const std::string& what) {
   return std::string(source) + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " +
          what;
@@ -267,7 +293,8 @@ AddressSpaceFile ParseAddressSpaceXml(std::string_view xml, std::string_view sou
     state.definition = &definition;
     ParseChildren(root, "", definition.root, state);
   } catch (const XmlFault& fault) {
-    result.error = Located(sourceName, fault.line, fault.column, fault.what());
+    const auto [line, column] = AttributePlace(xml, fault);
+    result.error = Located(sourceName, line, column, fault.what());
     return result;
   }
   if (std::string fault = ValidateAddressSpace(definition); !fault.empty()) {

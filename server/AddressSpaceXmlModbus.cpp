@@ -12,8 +12,9 @@ long WholeAttribute(const QDomElement& element, const char* name, long low, long
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < low ||
       value > high)
-    throw XmlFault(element, std::string(name) + " \"" + text + "\" is not a whole number from " +
-                                std::to_string(low) + " to " + std::to_string(high));
+    throw XmlFault(element, name,
+                   std::string(name) + " \"" + text + "\" is not a whole number from " +
+                       std::to_string(low) + " to " + std::to_string(high));
   return value;
 }
 
@@ -25,8 +26,17 @@ ModbusDeviceDefinition ParseDevice(const QDomElement& element, const std::string
   device.port = static_cast<std::uint16_t>(WholeAttribute(element, "port", 1, 65535, 502));
   device.unit = static_cast<int>(WholeAttribute(element, "unit", 1, 255, 1));
   if (device.unit > 247 && device.unit != 255)
-    throw XmlFault(element, "unit " + std::to_string(device.unit) + " is not 1 to 247, or 255");
+    throw XmlFault(element, "unit",
+                   "unit " + std::to_string(device.unit) + " is not 1 to 247, or 255");
+  // A read or write waits for the device up to its timeout: beyond the
+  // clients' call deadline every such call would be taken for a lost server.
   device.timeout = std::chrono::milliseconds(WholeAttribute(element, "timeoutMs", 1, 600000, 1000));
+  if (device.timeout > kMaxDeviceTimeout)
+    throw XmlFault(element, "timeoutMs",
+                   "timeoutMs \"" + Attribute(element, "timeoutMs") + "\" is above " +
+                       std::to_string(kMaxDeviceTimeout.count()) +
+                       ": a client gives up on a call after 10 s, and a read may wait for the "
+                       "device twice (the request in flight, then its own)");
   device.period =
       std::chrono::milliseconds(WholeAttribute(element, "periodMs", 10, 86400000, 1000));
   return device;
@@ -45,15 +55,17 @@ Encoding ParseEncoding(const QDomElement& element, RegisterKind kind) {
     return IsBitKind(kind) ? Encoding::Bool : Encoding::UInt16;
   const std::string text = Attribute(element, "encoding");
   if (auto encoding = EncodingFromName(text)) return *encoding;
-  throw XmlFault(element, "unknown encoding \"" + text +
-                              "\" (bool, int16, uint16, int32, uint32, float32, float64, string)");
+  throw XmlFault(element, "encoding",
+                 "unknown encoding \"" + text +
+                     "\" (bool, int16, uint16, int32, uint32, float32, float64, string)");
 }
 
 bool ParseWordOrder(const QDomElement& element) {
   const std::string text = Attribute(element, "wordOrder");
   if (text.empty() || text == "highFirst") return false;
   if (text == "lowFirst") return true;
-  throw XmlFault(element, "wordOrder \"" + text + "\" is neither highFirst nor lowFirst");
+  throw XmlFault(element, "wordOrder",
+                 "wordOrder \"" + text + "\" is neither highFirst nor lowFirst");
 }
 
 void ParseScaling(const QDomElement& element, ItemDefinition& item) {

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -94,15 +95,17 @@ const char* ModbusErrorText(com::HRESULT code) {
 struct ModbusDevice::PendingRead {
   std::vector<std::size_t> points;
   bool done = false;
+  ReadDone onDone;
 };
 
 struct ModbusDevice::State {
   struct WriteRequest {
     std::size_t point;
     std::vector<std::uint16_t> words;
-    bool done = false;
+    WriteDone onDone;
     com::HRESULT result = MODBUS_E_NOANSWER;
   };
+  using Writes = std::vector<std::shared_ptr<WriteRequest>>;
   struct Cached {
     ItemReading reading;
     bool answered = false;
@@ -117,7 +120,7 @@ struct ModbusDevice::State {
   std::condition_variable served;  // requests done
   bool stop = false;
   std::deque<std::shared_ptr<PendingRead>> reads;
-  std::deque<WriteRequest*> writes;
+  std::deque<std::shared_ptr<WriteRequest>> writes;
   std::vector<Cached> cache;
   Steady::time_point deadUntil{};
   bool dead = false;
@@ -130,7 +133,9 @@ struct ModbusDevice::State {
   void Run();
   void Serve(std::unique_lock<std::mutex>& lock, Steady::time_point* nextPoll);
   bool Cycle(bool poll, const std::vector<std::shared_ptr<PendingRead>>& served,
-             const std::vector<WriteRequest*>& written);
+             const Writes& written);
+  void Complete(std::unique_lock<std::mutex>& lock,
+                const std::vector<std::shared_ptr<PendingRead>>& taken, const Writes& writing);
   bool Connect();
   void Disconnect();
   std::vector<Block> Blocks(std::vector<std::size_t> wanted) const;
@@ -186,16 +191,20 @@ const ModbusDeviceDefinition& ModbusDevice::Definition() const {
 }
 
 std::shared_ptr<ModbusDevice::PendingRead> ModbusDevice::Begin(std::vector<std::size_t> points,
-                                                               bool fromDevice) {
+                                                               bool fromDevice, ReadDone done) {
   auto read = std::make_shared<PendingRead>();
   read->points = std::move(points);
-  std::lock_guard lock(state_->mutex);
-  if (!fromDevice || state_->stop || state_->IsDead(Steady::now())) {
+  {
+    std::lock_guard lock(state_->mutex);
+    if (fromDevice && !state_->stop && !state_->IsDead(Steady::now())) {
+      read->onDone = std::move(done);
+      state_->reads.push_back(read);
+      state_->wake.notify_all();
+      return read;
+    }
     read->done = true;
-    return read;
   }
-  state_->reads.push_back(read);
-  state_->wake.notify_all();
+  if (done) done(*read);
   return read;
 }
 
@@ -206,14 +215,23 @@ void ModbusDevice::Finish(const PendingRead& read, ItemReading* out) {
     out[i] = state_->cache[read.points[i]].reading;
 }
 
+void ModbusDevice::BeginWrite(std::size_t point, std::vector<std::uint16_t> words, WriteDone done) {
+  {
+    std::lock_guard lock(state_->mutex);
+    if (!state_->stop && !state_->IsDead(Steady::now())) {
+      state_->writes.push_back(std::make_shared<State::WriteRequest>(
+          State::WriteRequest{point, std::move(words), std::move(done)}));
+      state_->wake.notify_all();
+      return;
+    }
+  }
+  done(MODBUS_E_NOANSWER);
+}
+
 com::HRESULT ModbusDevice::Write(std::size_t point, std::vector<std::uint16_t> words) {
-  State::WriteRequest request{point, std::move(words)};
-  std::unique_lock lock(state_->mutex);
-  if (state_->stop || state_->IsDead(Steady::now())) return MODBUS_E_NOANSWER;
-  state_->writes.push_back(&request);
-  state_->wake.notify_all();
-  state_->served.wait(lock, [&] { return request.done; });
-  return request.result;
+  std::promise<com::HRESULT> answer;
+  BeginWrite(point, std::move(words), [&answer](com::HRESULT hr) { answer.set_value(hr); });
+  return answer.get_future().get();
 }
 
 void ModbusDevice::State::Run() {
@@ -224,11 +242,28 @@ void ModbusDevice::State::Run() {
     if (!stop) Serve(lock, &nextPoll);
   }
   // Nobody is left waiting for an answer that will not come.
-  for (auto& read : reads) read->done = true;
-  for (WriteRequest* write : writes) write->done = true;
+  std::vector<std::shared_ptr<PendingRead>> taken(reads.begin(), reads.end());
+  Writes writing(writes.begin(), writes.end());
   reads.clear();
   writes.clear();
+  Complete(lock, taken, writing);
+}
+
+// Marks the requests served and calls their callbacks without the lock
+// (they read the cache). Called and returns with the lock held.
+void ModbusDevice::State::Complete(std::unique_lock<std::mutex>& lock,
+                                   const std::vector<std::shared_ptr<PendingRead>>& taken,
+                                   const Writes& writing) {
+  std::vector<std::pair<const PendingRead*, ReadDone>> callbacks;
+  for (auto& read : taken) {
+    read->done = true;
+    if (read->onDone) callbacks.emplace_back(read.get(), std::move(read->onDone));
+  }
   served.notify_all();
+  lock.unlock();
+  for (auto& [read, callback] : callbacks) callback(*read);
+  for (auto& write : writing) write->onDone(write->result);
+  lock.lock();
 }
 
 // One round: the requests queued so far, and the poll when it is due.
@@ -237,14 +272,12 @@ void ModbusDevice::State::Serve(std::unique_lock<std::mutex>& lock, Steady::time
   const Steady::time_point start = Steady::now();
   const bool poll = start >= *nextPoll;
   std::vector<std::shared_ptr<PendingRead>> taken(reads.begin(), reads.end());
-  std::vector<WriteRequest*> writing(writes.begin(), writes.end());
+  Writes writing(writes.begin(), writes.end());
   reads.clear();
   writes.clear();
   if (IsDead(start) && !poll) {
     // Asked while dead (queued before it died): the cache answers.
-    for (auto& read : taken) read->done = true;
-    for (WriteRequest* write : writing) write->done = true;
-    served.notify_all();
+    Complete(lock, taken, writing);
     return;
   }
   lock.unlock();
@@ -258,15 +291,13 @@ void ModbusDevice::State::Serve(std::unique_lock<std::mutex>& lock, Steady::time
     deadUntil = std::max(start + definition.period, Steady::now() + definition.timeout);
     *nextPoll = deadUntil;
   }
-  for (auto& read : taken) read->done = true;
-  for (WriteRequest* write : writing) write->done = true;
-  served.notify_all();
+  Complete(lock, taken, writing);
 }
 
 bool ModbusDevice::State::Cycle(bool poll, const std::vector<std::shared_ptr<PendingRead>>& served,
-                                const std::vector<WriteRequest*>& written) {
+                                const Writes& written) {
   if (!Connect()) return false;
-  for (WriteRequest* write : written) {
+  for (const auto& write : written) {
     write->result = DoWrite(*write);
     if (write->result == MODBUS_E_NOANSWER) return false;
   }

@@ -15,10 +15,12 @@
 // OPC_QUALITY_DEVICE_FAILURE after a Modbus exception, good otherwise. Time
 // stamps are the clock's time of the device's answer.
 //
-// Thread-safe; Read and Write block the caller until the device thread has
-// served them.
+// Thread-safe. A device read or write is queued for the device thread and
+// completed there: the caller either hands a callback (called once, on the
+// device thread, or on the caller's when nothing was queued) or waits.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -52,14 +54,22 @@ class ModbusDevice final {
 
   // A read of several points in two steps, so that a caller reading from
   // several devices waits for them all at once. Begin queues a device read
-  // (nothing for a cache read or while the device is dead); Finish waits for
-  // it and gives the readings, in the order of `points`.
+  // (nothing for a cache read or while the device is dead); done, when
+  // given, is called once the read is served (the device thread holds no
+  // lock then; at once when nothing was queued), and may call Finish.
+  // Finish waits for it and gives the readings, in the order of `points`.
   struct PendingRead;
-  std::shared_ptr<PendingRead> Begin(std::vector<std::size_t> points, bool fromDevice);
+  using ReadDone = std::function<void(const PendingRead&)>;
+  std::shared_ptr<PendingRead> Begin(std::vector<std::size_t> points, bool fromDevice,
+                                     ReadDone done = {});
   void Finish(const PendingRead& read, ItemReading* out);
 
   // Writes the encoded value (EncodePoint) of a coil or holding-register
-  // point: S_OK, kModbusExceptionBase + code, or MODBUS_E_NOANSWER.
+  // point: S_OK, kModbusExceptionBase + code, or MODBUS_E_NOANSWER, handed
+  // to done once the device answered (at once while the device is dead).
+  using WriteDone = std::function<void(com::HRESULT)>;
+  void BeginWrite(std::size_t point, std::vector<std::uint16_t> words, WriteDone done);
+  // The same, waiting for the answer.
   com::HRESULT Write(std::size_t point, std::vector<std::uint16_t> words);
 
   const ModbusDeviceDefinition& Definition() const;

@@ -23,6 +23,11 @@ struct ModbusDeviceDefinition {
   std::chrono::milliseconds period{1000};
 };
 
+// The longest response timeout a device may have: a client's call gives up
+// after 10 s, and a device read may wait for the request in flight and then
+// for its own.
+inline constexpr std::chrono::milliseconds kMaxDeviceTimeout{5000};
+
 enum class RegisterKind { Coil, DiscreteInput, InputRegister, HoldingRegister };
 
 enum class Encoding { Bool, Int16, UInt16, Int32, UInt32, Float32, Float64, String };

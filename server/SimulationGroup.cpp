@@ -1,5 +1,8 @@
 #include "server/SimulationGroup.h"
 
+#include <atomic>
+#include <future>
+
 #include "server/EnumItemAttributes.h"
 #include "server/ItemProperties.h"
 
@@ -43,6 +46,7 @@ com::HRESULT SimulationGroup::QueryInterface(com::REFIID riid, void** ppv) {
   if (riid == com::IID_IUnknown || riid == com::IID_IOPCItemMgt)
     return HandOut<com::IOPCItemMgt>(this, ppv);
   if (riid == com::IID_IOPCSyncIO) return HandOut<com::IOPCSyncIO>(this, ppv);
+  if (riid == com::IID_ISyncIOAsync) return HandOut<com::ISyncIOAsync>(this, ppv);
   *ppv = nullptr;
   return com::E_NOINTERFACE;
 }
@@ -201,54 +205,117 @@ com::HRESULT SimulationGroup::ReadOne(const GroupItem& entry, bool groupActive,
   return ConversionError(hr);
 }
 
+// The items of a Read or Write, taken under the lock and used without it:
+// a device may take its time, and the group's other calls must not wait.
+struct SimulationGroup::Taken {
+  std::vector<GroupItem> entries;  // by position; unset where errors says so
+  std::vector<const Item*> items;  // the valid ones, in order
+  std::vector<com::DWORD> positions;
+  com::HRESULT* errors = nullptr;
+  bool groupActive = false;
+};
+
+com::HRESULT SimulationGroup::Take(com::DWORD count, com::OPCHANDLE* handles, Taken* taken) {
+  taken->entries.resize(count);
+  const com::HRESULT hr = ForEachHandle(count, handles, &taken->errors, [&](auto it, com::DWORD i) {
+    taken->entries[i] = it->second;
+    taken->items.push_back(it->second.item);
+    taken->positions.push_back(i);
+    return com::S_OK;
+  });
+  std::lock_guard lock(mutex_);
+  taken->groupActive = settings_.active;
+  return hr;
+}
+
+void SimulationGroup::BeginRead(com::OPCDATASOURCE source, com::DWORD count,
+                                com::OPCHANDLE* handles, ReadDone done) {
+  if (count == 0 || !handles || (source != com::OPC_DS_CACHE && source != com::OPC_DS_DEVICE))
+    return done(com::E_INVALIDARG, nullptr, nullptr);
+  auto taken = std::make_shared<Taken>();
+  const com::HRESULT hr = Take(count, handles, taken.get());
+  if (com::FAILED(hr)) return done(hr, nullptr, nullptr);
+  // The answer needs nothing of the group: a device thread must never be
+  // the one to release it (and with it, maybe, the devices).
+  auto items = taken->items;
+  space_->BeginReadItems(
+      std::move(items), source == com::OPC_DS_DEVICE,
+      [taken, source, count, hr, done = std::move(done)](std::vector<ItemReading> readings) {
+        com::OPCITEMSTATE* out = TaskArray<com::OPCITEMSTATE>(count);
+        com::HRESULT overall = hr;
+        for (std::size_t k = 0; out && k < readings.size(); ++k) {
+          const com::DWORD i = taken->positions[k];
+          taken->errors[i] = ReadOne(taken->entries[i], taken->groupActive, source,
+                                     std::move(readings[k]), &out[i]);
+          if (taken->errors[i] != com::S_OK) overall = com::S_FALSE;
+        }
+        if (!out) {
+          com::CoTaskMemFree(taken->errors);
+          done(com::E_OUTOFMEMORY, nullptr, nullptr);
+        } else {
+          done(overall, out, taken->errors);
+        }
+      });
+}
+
+void SimulationGroup::BeginWrite(com::DWORD count, com::OPCHANDLE* handles, com::VARIANT* values,
+                                 WriteDone done) {
+  if (!values) return done(com::E_INVALIDARG, nullptr);
+  Taken taken;
+  const com::HRESULT hr = Take(count, handles, &taken);
+  if (com::FAILED(hr)) return done(hr, nullptr);
+  // Each item's answer lands in errors; the last one hands them on.
+  struct Gather {
+    com::HRESULT* errors;
+    com::DWORD count;
+    std::atomic<std::size_t> left;
+    WriteDone done;
+    void Release() {
+      if (left.fetch_sub(1) != 1) return;
+      done(Overall(errors, count), errors);
+    }
+  };
+  auto gather = std::make_shared<Gather>();
+  gather->errors = taken.errors;
+  gather->count = count;
+  gather->left = taken.items.size() + 1;
+  gather->done = std::move(done);
+  for (std::size_t k = 0; k < taken.items.size(); ++k) {
+    const com::DWORD i = taken.positions[k];
+    space_->BeginWrite(*taken.items[k], values[i], [gather, i](com::HRESULT result) {
+      gather->errors[i] = result;
+      gather->Release();
+    });
+  }
+  gather->Release();
+}
+
 com::HRESULT SimulationGroup::Read(com::OPCDATASOURCE source, com::DWORD count,
                                    com::OPCHANDLE* handles, com::OPCITEMSTATE** states,
                                    com::HRESULT** errors) {
   if (!states || !errors) return com::E_INVALIDARG;
   *states = nullptr;
   *errors = nullptr;
-  if (count == 0 || !handles || (source != com::OPC_DS_CACHE && source != com::OPC_DS_DEVICE))
-    return com::E_INVALIDARG;
-  // The items are taken under the lock and read without it: a device read
-  // may wait for a device, and the group's other calls must not.
-  std::vector<GroupItem> entries(count);
-  std::vector<const Item*> items;
-  std::vector<com::DWORD> positions;
-  bool groupActive = false;
-  com::HRESULT hr = ForEachHandle(count, handles, errors, [&](auto it, com::DWORD i) {
-    entries[i] = it->second;
-    items.push_back(it->second.item);
-    positions.push_back(i);
-    return com::S_OK;
-  });
-  if (com::FAILED(hr)) return hr;
-  {
-    std::lock_guard lock(mutex_);
-    groupActive = settings_.active;
-  }
-  std::vector<ItemReading> readings(items.size());
-  space_->ReadItems(items.data(), items.size(), source == com::OPC_DS_DEVICE, readings.data());
-  com::OPCITEMSTATE* out = TaskArray<com::OPCITEMSTATE>(count);
-  if (!out) {
-    com::CoTaskMemFree(*errors);
-    *errors = nullptr;
-    return com::E_OUTOFMEMORY;
-  }
-  for (std::size_t k = 0; k < items.size(); ++k) {
-    const com::DWORD i = positions[k];
-    (*errors)[i] = ReadOne(entries[i], groupActive, source, std::move(readings[k]), &out[i]);
-    if ((*errors)[i] != com::S_OK) hr = com::S_FALSE;
-  }
-  *states = out;
-  return hr;
+  std::promise<com::HRESULT> answer;
+  BeginRead(source, count, handles,
+            [&](com::HRESULT hr, com::OPCITEMSTATE* readStates, com::HRESULT* readErrors) {
+              *states = readStates;
+              *errors = readErrors;
+              answer.set_value(hr);
+            });
+  return answer.get_future().get();
 }
 
 com::HRESULT SimulationGroup::Write(com::DWORD count, com::OPCHANDLE* handles, com::VARIANT* values,
                                     com::HRESULT** errors) {
-  if (!values) return com::E_INVALIDARG;
-  return ForEachHandle(count, handles, errors, [&](auto it, com::DWORD i) {
-    return space_->Write(*it->second.item, values[i]);
+  if (!errors) return com::E_INVALIDARG;
+  *errors = nullptr;
+  std::promise<com::HRESULT> answer;
+  BeginWrite(count, handles, values, [&](com::HRESULT hr, com::HRESULT* writeErrors) {
+    *errors = writeErrors;
+    answer.set_value(hr);
   });
+  return answer.get_future().get();
 }
 
 }  // namespace tagwell::server

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/opcda/SyncIoAsync.h"
 #include "server/AddressSpace.h"
 #include "server/ComSupport.h"
 
@@ -22,7 +23,9 @@ struct GroupSettings {
 
 // Lives while anyone holds a reference: the server object that created it
 // keeps one until RemoveGroup or its own end. Thread-safe.
-class SimulationGroup final : public com::IOPCItemMgt, public com::IOPCSyncIO {
+class SimulationGroup final : public com::IOPCItemMgt,
+                              public com::IOPCSyncIO,
+                              public com::ISyncIOAsync {
  public:
   SimulationGroup(std::shared_ptr<AddressSpace> space, GroupSettings settings);
 
@@ -55,6 +58,11 @@ class SimulationGroup final : public com::IOPCItemMgt, public com::IOPCSyncIO {
                     com::OPCITEMSTATE** states, com::HRESULT** errors) override;
   com::HRESULT Write(com::DWORD count, com::OPCHANDLE* handles, com::VARIANT* values,
                      com::HRESULT** errors) override;
+  // ISyncIOAsync: the same, answered when the devices have answered.
+  void BeginRead(com::OPCDATASOURCE source, com::DWORD count, com::OPCHANDLE* handles,
+                 ReadDone done) override;
+  void BeginWrite(com::DWORD count, com::OPCHANDLE* handles, com::VARIANT* values,
+                  WriteDone done) override;
 
  private:
   struct GroupItem {
@@ -67,6 +75,8 @@ class SimulationGroup final : public com::IOPCItemMgt, public com::IOPCSyncIO {
   com::HRESULT ForEachHandle(com::DWORD count, com::OPCHANDLE* handles, com::HRESULT** errors,
                              Fn perItem);
   com::HRESULT CheckDefinition(const com::OPCITEMDEF& definition, const Item** item) const;
+  struct Taken;
+  com::HRESULT Take(com::DWORD count, com::OPCHANDLE* handles, Taken* taken);
   static com::HRESULT ReadOne(const GroupItem& entry, bool groupActive, com::OPCDATASOURCE source,
                               ItemReading reading, com::OPCITEMSTATE* state);
   ~SimulationGroup() = default;

@@ -16,11 +16,18 @@
 namespace tagwell::server::xml {
 
 // A fault at an element; caught by Parse and turned into the error text.
+// The element's place is where its start tag ends; a fault of one of its
+// attributes names it, so that the attribute's own line can be found.
 struct XmlFault : std::runtime_error {
   XmlFault(const QDomElement& at, const std::string& what)
       : std::runtime_error(what), line(at.lineNumber()), column(at.columnNumber()) {}
+  XmlFault(const QDomElement& at, const char* attributeName, const std::string& what)
+      : XmlFault(at, what) {
+    attribute = attributeName;
+  }
   int line;
   int column;
+  std::string attribute;
 };
 
 inline std::string Utf8(const QString& text) {
@@ -40,7 +47,8 @@ inline void CheckAttributes(const QDomElement& element,
     for (const char* a : allowed) known = known || name == QLatin1String(a);
     if (!known)
       throw XmlFault(
-          element, "unknown attribute \"" + Utf8(name) + "\" on <" + Utf8(element.tagName()) + ">");
+          element, name.toUtf8().constData(),
+          "unknown attribute \"" + Utf8(name) + "\" on <" + Utf8(element.tagName()) + ">");
   }
 }
 
@@ -58,7 +66,12 @@ inline double ParseNumber(const QDomElement& at, std::string_view what, std::str
 
 inline double NumberAttribute(const QDomElement& element, const char* name, double fallback) {
   if (!element.hasAttribute(QString::fromLatin1(name))) return fallback;
-  return ParseNumber(element, name, Attribute(element, name));
+  try {
+    return ParseNumber(element, name, Attribute(element, name));
+  } catch (XmlFault& fault) {
+    fault.attribute = name;
+    throw;
+  }
 }
 
 // What the parse has met so far: the IDs of items and the paths of

@@ -48,7 +48,8 @@ bool ServerRoleStore::Connect() {
   return true;
 }
 
-bool ServerRoleStore::Step(const std::function<bool(RoleRecord&, long long)>& change) {
+// *asked: the record was handed to change (a step is repeated only before).
+bool ServerRoleStore::Step(const std::function<bool(RoleRecord&, long long)>& change, bool* asked) {
   QSqlQuery query(connection_->Database());
   if (!query.exec("BEGIN")) return false;
   if (!query.exec(QString("SELECT Active, Number, Holder, ActiveCycle, LeaseUntil, Released, %1 "
@@ -64,6 +65,7 @@ bool ServerRoleStore::Step(const std::function<bool(RoleRecord&, long long)>& ch
   record.leaseUntil = query.value(4).toLongLong();
   record.released = query.value(5).toString().toStdString();
   const long long now = query.value(6).toLongLong();
+  *asked = true;
   if (change(record, now)) {
     query.prepare(
         "UPDATE TagwellRole SET Active = ?, Number = ?, Holder = ?, Host = ?, ActiveCycle = ?, "
@@ -80,12 +82,22 @@ bool ServerRoleStore::Step(const std::function<bool(RoleRecord&, long long)>& ch
   return query.exec("COMMIT");
 }
 
-bool ServerRoleStore::Update(const std::function<bool(RoleRecord&, long long)>& change) {
-  if (!Connect()) return false;
-  if (Step(change)) return true;
+void ServerRoleStore::Drop() {
   if (connection_->Database().isOpen()) QSqlQuery(connection_->Database()).exec("ROLLBACK");
   connection_->Close();
   connection_.reset();
+}
+
+bool ServerRoleStore::Update(const std::function<bool(RoleRecord&, long long)>& change) {
+  if (!Connect()) return false;
+  bool asked = false;
+  if (Step(change, &asked)) return true;
+  if (!asked && ServerConnectionLost(*connection_)) {
+    Drop();
+    if (!Connect()) return false;
+    if (Step(change, &asked)) return true;
+  }
+  Drop();
   return false;
 }
 

@@ -24,6 +24,7 @@ int EndpointClaim::Claim(const std::string& path, std::string* error) {
     return -1;
   }
   if (::flock(lock, LOCK_EX | LOCK_NB) != 0) {
+    heldByAnother_ = errno == EWOULDBLOCK;
     *error = errno == EWOULDBLOCK ? "another server already listens on unix:" + path
                                   : "cannot lock " + lockPath + ": " + std::strerror(errno);
     ::close(lock);
@@ -34,6 +35,7 @@ int EndpointClaim::Claim(const std::string& path, std::string* error) {
   if (probe >= 0) {
     ::close(probe);
     ::close(lock);
+    heldByAnother_ = true;
     *error = "another server already listens on unix:" + path;
     return -1;
   }

@@ -23,6 +23,9 @@ class EndpointClaim final {
   // close-on-exec; the caller owns it), or -1 with the reason in *error.
   // The folder is made private (mode 0700) first.
   int Claim(const std::string& path, std::string* error);
+  // After a failed Claim: whether another server holds the endpoint (rather
+  // than the endpoint being unusable).
+  bool HeldByAnother() const { return heldByAnother_; }
   // Removes the socket file and gives the lock up. Call after the listening
   // socket is closed.
   void Release();
@@ -30,6 +33,7 @@ class EndpointClaim final {
  private:
   std::string path_;
   int lockFd_ = -1;
+  bool heldByAnother_ = false;
 };
 
 }  // namespace tagwell::host

@@ -33,6 +33,18 @@ std::shared_ptr<server::AddressSpace> LoadSpace(const HostOptions& options, std:
                                   error);
 }
 
+// What the log says is served: the class, and the file it serves when one
+// was given (a plant's devices are no simulation).
+std::string Served(const ServedClass& served, const HostOptions& options,
+                   const server::AddressSpace& space) {
+  if (options.addressSpaceFile.empty()) return served.name;
+  auto count = [](std::size_t n, const char* what) {
+    return std::to_string(n) + " " + what + (n == 1 ? "" : "s");
+  };
+  return options.addressSpaceFile + " (" + count(space.Items().size(), "item") + ", " +
+         count(space.DeviceCount(), "Modbus device") + ") as " + served.name;
+}
+
 rpc::ObjectFactory ClassFactory(std::shared_ptr<server::AddressSpace> space, com::CLSID served) {
   return [space, served](const com::CLSID& clsid, com::IUnknown** object) -> com::HRESULT {
     if (clsid != served) return com::REGDB_E_CLASSNOTREG;
@@ -131,18 +143,26 @@ int RunHost(const HostOptions& options) {
   auto io = kj::setupAsyncIo();
   std::string path = options.endpointPath.empty() ? served->endpointPath : options.endpointPath;
   EndpointClaim claim;
+  std::vector<kj::Own<kj::ConnectionReceiver>> listeners;
+  std::vector<rpc::Admission*> admissions;  // one per listener
+  std::unique_ptr<rpc::TlsAdmission> tls;
+  const std::string what = Served(*served, options, *space);
   int unixFd = claim.Claim(path, &error);
-  if (unixFd < 0) {
+  if (unixFd >= 0) {
+    listeners.push_back(io.lowLevelProvider->wrapListenSocketFd(
+        unixFd, kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP));
+    admissions.push_back(nullptr);
+    rpc::Diagnose(kWho, "serving %s on unix:%s%s", what.c_str(), path.c_str(),
+                  options.embedding ? " (started by activation)" : "");
+  } else if (options.tcpAddress && claim.HeldByAnother()) {
+    // The local clients have their server (one Tagwell started, say); the
+    // remote ones are what this one is for.
+    rpc::Diagnose(kWho, "%s: local clients are left to it; serving %s to remote clients only",
+                  error.c_str(), what.c_str());
+  } else {
     rpc::Diagnose(kWho, "%s", error.c_str());
     return 1;
   }
-  std::vector<kj::Own<kj::ConnectionReceiver>> listeners;
-  std::vector<rpc::Admission*> admissions{nullptr};  // one per listener
-  std::unique_ptr<rpc::TlsAdmission> tls;
-  listeners.push_back(
-      io.lowLevelProvider->wrapListenSocketFd(unixFd, kj::LowLevelAsyncIoProvider::TAKE_OWNERSHIP));
-  rpc::Diagnose(kWho, "serving %s on unix:%s%s", served->name.c_str(), path.c_str(),
-                options.embedding ? " (started by activation)" : "");
   if (options.tcpAddress) {
     std::uint16_t port = 0;
     int tcpFd = rpc::ListenTcp(*options.tcpAddress, options.tcpPort, &port);

@@ -16,6 +16,7 @@ namespace tagwell {
 namespace {
 
 using namespace res;
+using testing::ReadFile;
 using testing::TempDir;
 using testing::TestWindow;
 using testing::WriteFile;
@@ -169,6 +170,27 @@ TEST(ViewCommands, TheManualIsFoundBesideTheProgramAndInTheInstallTree) {
   EXPECT_EQ(folders[2], QDir::cleanPath(bin.filePath("../share/doc/tagwell")).toStdString());
   // The build copies the manual beside the executables.
   EXPECT_FALSE(FindHelpFile({folders[1]}).empty());
+}
+
+// The manual the Help menu opens covers what the README says the product
+// does: each of these README sections has its part in it.
+TEST(ViewCommands, TheManualCoversWhatTheReadmeDescribes) {
+  const std::string source = std::string(TAGWELL_TESTDATA) + "/../../";
+  const std::string readme = ReadFile(source + "README.md");
+  const std::string manual = ReadFile(source + "resources/Help.html");
+  const struct {
+    const char* readmeSection;
+    const char* manualPart;
+  } parts[] = {
+      {"## Reading a controller over Modbus TCP", "<h2 id=\"modbus\">"},
+      {"## Remote servers", "<h2 id=\"serving\">"},
+      {"### Recording into PostgreSQL", "<h3 id=\"postgresql\">"},
+      {"### On two computers", "<h3 id=\"twocomputers\">"},
+  };
+  for (const auto& part : parts) {
+    EXPECT_NE(readme.find(part.readmeSection), std::string::npos) << part.readmeSection;
+    EXPECT_NE(manual.find(part.manualPart), std::string::npos) << part.readmeSection;
+  }
 }
 
 }  // namespace

@@ -281,7 +281,7 @@ int main(int argc, char** argv) {
   tagwell::res::InitResources();
   tagwell::rpc::ScopedServerActivator activation;
   tagwell::Driver driver;
-  tagwell::WindowPrompt prompt(driver.client().ui.messageBox);
+  tagwell::WindowPrompt prompt(driver.client().ui.messageBox, &driver.client().refusals);
   activation.SetPrompt(&prompt);
   int status = QApplication::exec();
   activation.SetPrompt(nullptr);

@@ -48,4 +48,13 @@ bool ModbusPeer::Delay(double seconds) {
   return process_->Ask("delay " + std::to_string(seconds)) == "ok";
 }
 
+bool ModbusPeer::MuteWrites() {
+  return process_->Ask("mute-writes") == "ok";
+}
+
+int ModbusPeer::MutedWrites() {
+  const std::string answer = process_->Ask("muted");
+  return answer.rfind("ok ", 0) == 0 ? std::stoi(answer.substr(3)) : -1;
+}
+
 }  // namespace tagwell::testing

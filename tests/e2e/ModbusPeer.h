@@ -32,6 +32,9 @@ class ModbusPeer {
   bool Start();
   // Every answer comes that many seconds late.
   bool Delay(double seconds);
+  // Writes are done but never answered; how many went unanswered so far.
+  bool MuteWrites();
+  int MutedWrites();
 
  private:
   std::unique_ptr<ChildProcess> process_;

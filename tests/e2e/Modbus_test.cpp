@@ -32,13 +32,14 @@ class ModbusServerProcess : public ::testing::Test {
               "<AddressSpace>\n"
               "  <ModbusDevice name=\"Press\" host=\"127.0.0.1\" port=\"" +
                   std::to_string(peer_.port()) +
-                  "\" periodMs=\"200\">\n"
+                  "\" periodMs=\"200\" timeoutMs=\"4000\">\n"
                   "    <Item name=\"Count\" register=\"holdingRegister\" address=\"0\"/>\n"
                   "    <Item name=\"Level\" register=\"inputRegister\" address=\"0\"\n"
-                  "          rawLow=\"0\" rawHigh=\"1000\" euLow=\"0\" euHigh=\"10\"/>\n"
+                  "          rawLow=\"0\" rawHigh=\"4095\" euLow=\"0\" euHigh=\"100\"/>\n"
                   "    <Item name=\"SetPoint\" register=\"holdingRegister\" address=\"10\"\n"
                   "          encoding=\"float32\"/>\n"
                   "  </ModbusDevice>\n"
+                  "  <Item name=\"Batch\" type=\"VT_I4\" access=\"readwrite\" value=\"7\"/>\n"
                   "</AddressSpace>\n");
     WriteFile(servers + "/Press.Modbus.1.server",
               "[Server]\n"
@@ -61,11 +62,12 @@ class ModbusServerProcess : public ::testing::Test {
     database_ = work_.File("plant.db");
     Shell("sqlite3 '" + database_ + "' < '" + std::string(TAGWELL_SOURCE) + "/db/OPCvalues.sql'");
     ASSERT_TRUE(peer_.Set("hr", 0, {321}));
-    ASSERT_TRUE(peer_.Set("ir", 0, {250}));
+    ASSERT_TRUE(peer_.Set("ir", 0, {2048}));
   }
 
   std::string Rows(const std::string& name) {
-    return Shell("sqlite3 '" + database_ + "' \"SELECT Type || ' ' || Value || ' ' || Quality FROM OPCvalues " +
+    return Shell("sqlite3 '" + database_ +
+                 "' \"SELECT Type || ' ' || Value || ' ' || Quality FROM OPCvalues " +
                  "WHERE Name = '" + name + "' LIMIT 1\"");
   }
 
@@ -85,13 +87,48 @@ TEST_F(ModbusServerProcess, RecordsTheDeviceAndWritesItsSetPoint) {
   EXPECT_EQ(client.Ask("database " + database_), "ok writing=1");
   ASSERT_TRUE(WaitUntil([&] { return !Rows("Press.Level").empty(); }, 20s));
   EXPECT_EQ(Rows("Press.Count"), "long 321 Good\n");
-  EXPECT_EQ(Rows("Press.Level"), "float 2.5 Good\n");
+  // A scaled level is a float with all the digits of its reading.
+  EXPECT_EQ(Rows("Press.Level"), "float 50.01221001221001 Good\n");
 
   EXPECT_EQ(client.Ask("select 1"), "ok row=1");
   EXPECT_EQ(client.Ask("write 12.5"), "ok");
   EXPECT_EQ(peer_.Get("hr", 10, 2), (std::vector<unsigned>{0x4148, 0x0000}));
   EXPECT_EQ(client.Ask("exit"), "ok");
   EXPECT_TRUE(client.Wait(20s).has_value());
+}
+
+// A device that takes writes but never answers them holds up the client that
+// writes, for its response timeout, and nobody else: another client's read
+// of a static item is answered while that write still waits.
+TEST_F(ModbusServerProcess, ADeviceThatDoesNotAnswerHoldsUpOnlyItsCaller) {
+  WriteFile(work_.File("writer.xml"),
+            "<ItemList><Item><Name>Press.SetPoint</Name></Item></ItemList>");
+  WriteFile(work_.File("reader.xml"), "<ItemList><Item><Name>Batch</Name></Item></ItemList>");
+  ChildProcess writer(ProgramFolder() + "/tagwell_e2e_driver", {}, work_.path(), env_);
+  ChildProcess reader(ProgramFolder() + "/tagwell_e2e_driver", {}, work_.path(), env_);
+  ASSERT_EQ(writer.Ask("connect Press.Modbus.1"), "ok connected=1");
+  ASSERT_EQ(writer.Ask("load " + work_.File("writer.xml")), "ok items=1");
+  ASSERT_EQ(reader.Ask("connect Press.Modbus.1"), "ok connected=1");
+  ASSERT_EQ(writer.Ask("select 0"), "ok row=0");
+  ASSERT_TRUE(peer_.MuteWrites());
+
+  writer.Send("write 12.5");
+  ASSERT_TRUE(WaitUntil([&] { return peer_.MutedWrites() > 0; }, 10s));
+  // Adding the item reads it: the server's answers come while the write
+  // still waits for the device.
+  EXPECT_EQ(reader.Ask("load " + work_.File("reader.xml")), "ok items=1");
+  EXPECT_EQ(reader.Ask("qualities"), "ok Good|");
+  auto answer = [](const std::string& line) {
+    return line.rfind("ok", 0) == 0 || line.rfind("error", 0) == 0;
+  };
+  // The write waits for the device's timeout (4 s), which the reader did
+  // not: a second later it is still waiting.
+  EXPECT_FALSE(writer.ReadLine(1000ms, answer)) << "the reader waited for the writer's device";
+  EXPECT_EQ(writer.ReadLine(20s, answer), "ok");
+  for (ChildProcess* client : {&writer, &reader}) {
+    EXPECT_EQ(client->Ask("exit"), "ok");
+    EXPECT_TRUE(client->Wait(20s).has_value());
+  }
 }
 
 }  // namespace

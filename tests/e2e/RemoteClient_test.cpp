@@ -1,7 +1,9 @@
 // A desktop client and a tagwell-server on another "computer" (loopback
-// TCP): the server lets the client in once it is authorized, the operator
-// trusts the server on first use, and after the server was killed and
-// started again with its key the client reads again without a question.
+// TCP): the operator trusts the server on first use before being told the
+// server does not know this computer yet, the server lets the client in
+// once it is authorized, after the server was killed and started again
+// with its key the client reads again without a question, and a server
+// back with another key is refused with one line in the log.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -102,23 +104,39 @@ TEST_F(RemoteClient, AuthorizedTrustedOnFirstUseAndBackWithoutAQuestion) {
                                                std::vector<std::string>{}, work_.path(), env_);
   const std::string remote = "remote localhost:" + port_ + " " + kClsid;
 
-  // Not authorized yet: refused, and told which certificate to authorize.
+  const std::string logfile = work_.File("Logfile.txt");
+  auto since = [&](std::size_t from) {
+    const auto& lines = client->skipped();
+    return std::vector<std::string>(lines.begin() + static_cast<std::ptrdiff_t>(from), lines.end());
+  };
+
+  // First contact, the operator says No: the server's word is not shown,
+  // the refusal is logged.
+  std::size_t from = client->skipped().size();
   EXPECT_EQ(client->Ask(remote), "ok connected=0");
-  auto refusals = Starting(client->skipped(), "box Remote Server connection|The server at");
-  ASSERT_EQ(refusals.size(), 1u);
-  const std::string clientPrint = FingerprintIn(refusals[0]);
-  ASSERT_FALSE(clientPrint.empty()) << refusals[0];
-  EXPECT_TRUE(Starting(client->skipped(), "ask ").empty()) << "nothing asked before";
+  auto asked = Starting(since(from), "ask Remote Server connection|");
+  ASSERT_EQ(asked.size(), 1u) << "the server's fingerprint is asked about first";
+  EXPECT_NE(asked[0].find(serverPrint), std::string::npos) << asked[0];
+  EXPECT_TRUE(Starting(since(from), "box Remote Server connection|The server at").empty());
+  EXPECT_EQ(CountOf(ReadFile(logfile), "*** Connection refused: "), 1);
+
+  // Yes, but this computer is not authorized yet: the box that says so (with
+  // the certificate to authorize) comes last, on top of the usual ones.
+  EXPECT_EQ(client->Ask("answer yes"), "ok");
+  from = client->skipped().size();
+  EXPECT_EQ(client->Ask(remote), "ok connected=0");
+  auto boxes = Starting(since(from), "box ");
+  ASSERT_EQ(boxes.size(), 3u);
+  EXPECT_EQ(Starting(boxes, "box Remote Server connection|Error: couldn't").size(), 1u);
+  EXPECT_EQ(boxes.back().rfind("box Remote Server connection|The server at", 0), 0u)
+      << boxes.back();
+  const std::string clientPrint = FingerprintIn(boxes.back());
+  ASSERT_FALSE(clientPrint.empty()) << boxes.back();
+  EXPECT_EQ(CountOf(ReadFile(logfile), "*** Connection refused: "), 2);
+  EXPECT_NE(ReadFile(logfile).find(clientPrint + " is not authorized"), std::string::npos);
   EXPECT_EQ(RunServer({"--authorize", clientPrint, "e2e client"}).rfind("authorized", 0), 0u);
 
-  // First use: No cancels with the usual boxes, Yes connects.
-  EXPECT_EQ(client->Ask(remote), "ok connected=0");
-  auto asked = Starting(client->skipped(), "ask Remote Server connection|");
-  ASSERT_EQ(asked.size(), 1u);
-  EXPECT_NE(asked[0].find(serverPrint), std::string::npos) << asked[0];
-  // The usual box, after the refusal and after the No.
-  EXPECT_EQ(Starting(client->skipped(), "box Remote Server connection|Error: couldn't").size(), 2u);
-  EXPECT_EQ(client->Ask("answer yes"), "ok");
+  // Trusted already: connected without a question.
   EXPECT_EQ(client->Ask(remote), "ok connected=1");
   EXPECT_EQ(Starting(client->skipped(), "ask ").size(), 2u);
 
@@ -138,6 +156,25 @@ TEST_F(RemoteClient, AuthorizedTrustedOnFirstUseAndBackWithoutAQuestion) {
   StartServer();
   ASSERT_TRUE(WaitUntil([&] { return client->Ask("qualities") == "ok Good|Good|"; }, 30s));
   EXPECT_EQ(Starting(client->skipped(), "ask ").size(), 2u);
+
+  // Back with another key (an impostor, maybe): every attempt is refused,
+  // and the log says why once for the outage.
+  ::kill(server_->pid(), SIGKILL);
+  server_->Wait(5s);
+  const std::string key = work_.File("config/tagwell-server/server.pem");
+  ASSERT_EQ(::rename(key.c_str(), (key + ".kept").c_str()), 0);
+  StartServer();
+  const char* kRefused = "*** Reconnection refused: ";
+  ASSERT_TRUE(WaitUntil([&] { return CountOf(ReadFile(logfile), kRefused) == 1; }, 20s));
+  EXPECT_NE(ReadFile(logfile).find("is not the one remembered"), std::string::npos);
+  // The attempts go on every 5 s; none adds a line.
+  EXPECT_FALSE(WaitUntil([&] { return CountOf(ReadFile(logfile), kRefused) > 1; }, 12s));
+  ::kill(server_->pid(), SIGKILL);
+  server_->Wait(5s);
+  ASSERT_EQ(::rename((key + ".kept").c_str(), key.c_str()), 0);
+  StartServer();
+  ASSERT_TRUE(WaitUntil([&] { return client->Ask("qualities") == "ok Good|Good|"; }, 30s));
+  EXPECT_EQ(CountOf(ReadFile(logfile), kRefused), 1);
   EXPECT_EQ(client->Ask("exit"), "ok");
   EXPECT_EQ(client->Wait(20s), 0);
 }

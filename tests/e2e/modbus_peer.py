@@ -11,6 +11,8 @@ starting "ok" (or "error ..."):
   stop                     close the port and every connection
   start                    listen on the same port again
   delay SECONDS            answer every request that much later
+  mute-writes              take writes but never answer them
+  muted                    "ok N": the writes left unanswered so far
   quit
 """
 import asyncio
@@ -24,10 +26,17 @@ from pymodbus.server.async_io import ModbusConnectedRequestHandler, ModbusTcpSer
 
 SIZE = 200
 delay = 0.0
+mute = False
+muted = 0
+WRITES = (5, 6, 15, 16)
 
 
 class SlowHandler(ModbusConnectedRequestHandler):
     def send(self, message, *addr, **kwargs):
+        global muted
+        if mute and getattr(message, "function_code", 0) in WRITES:
+            muted += 1
+            return
         if delay > 0:
             asyncio.get_running_loop().call_later(
                 delay, lambda: super(SlowHandler, self).send(message, *addr, **kwargs))
@@ -68,7 +77,12 @@ class Peer:
         return codes[name]
 
     def command(self, words):
-        global delay
+        global delay, mute
+        if words[0] == "mute-writes":
+            mute = True
+            return "ok"
+        if words[0] == "muted":
+            return "ok " + str(muted)
         if words[0] == "set":
             values = [int(v) for v in words[3:]]
             self.context[0].setValues(self.table(words[1]), int(words[2]), values)

@@ -106,6 +106,35 @@ TEST_F(HostTest, OneServerPerEndpointKeepsRunningByHandAndStopsCleanly) {
   EXPECT_FALSE(FileExists(socket_));
 }
 
+// Where a server (the one Tagwell started, say) already serves the local
+// endpoint, a second one told to listen on TCP serves remote clients and
+// leaves the local ones to the first. Its log names the file it serves.
+TEST_F(HostTest, ARemoteServerBesideALocalOneServesTcpOnly) {
+  ChildProcess local(ServerProgram(), Arguments({"--idle-exit", "0"}), dir_.path());
+  ASSERT_TRUE(WaitUntil([&] { return EndpointPid(socket_) == local.pid(); })) << local.Stderr();
+  WriteFile(dir_.File("press.xml"),
+            "<AddressSpace><Item name=\"x\" type=\"VT_I4\" value=\"1\"/></AddressSpace>");
+  ChildProcess remote(
+      ServerProgram(),
+      Arguments({"--listen", "127.0.0.1:0", "--address-space", dir_.File("press.xml")}),
+      dir_.path());
+  ASSERT_TRUE(WaitUntil([&] {
+    return remote.Stderr().find("serving remote clients on") != std::string::npos;
+  })) << remote.Stderr();
+  EXPECT_NE(remote.Stderr().find("another server already listens on unix:" + socket_),
+            std::string::npos);
+  EXPECT_NE(remote.Stderr().find("serving " + dir_.File("press.xml") +
+                                 " (1 item, 0 Modbus devices) as Tagwell.Simulation.1"),
+            std::string::npos)
+      << remote.Stderr();
+  remote.Signal(SIGTERM);
+  EXPECT_EQ(remote.Wait(), 0) << remote.Stderr();
+  EXPECT_EQ(EndpointPid(socket_), local.pid()) << "the local server keeps its endpoint";
+  EXPECT_EQ(CreateAndRelease(), S_OK);
+  local.Signal(SIGTERM);
+  EXPECT_EQ(local.Wait(), 0);
+}
+
 TEST_F(HostTest, AStaleSocketFileIsReplaced) {
   ASSERT_EQ(::mkdir(dir_.File("run").c_str(), 0700), 0);
   int stale = rpc::ListenUnix(socket_);

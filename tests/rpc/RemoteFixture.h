@@ -19,10 +19,12 @@ class FakePrompt final : public rpc::OperatorPrompt {
   // Answers from `answers` in order, No once they run out.
   bool Ask(const std::string& text) override;
   void Tell(const std::string& text) override { told.push_back(text); }
+  void Refused(const std::string& line) override { refused.push_back(line); }
 
   std::vector<bool> answers;
   std::vector<std::string> asked;
   std::vector<std::string> told;
+  std::vector<std::string> refused;
 };
 
 class RemoteFixture : public ::testing::Test {

@@ -7,6 +7,7 @@
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include "platform/com/Text.h"
 #include "rpc/ServerThread.h"
 #include "rpc/Tls.h"
+#include "rpc/Trust.h"
 #include "server/Simulation.h"
 #include "tests/rpc/RemoteFixture.h"
 #include "tests/rpc/peer/OpcSession.h"
@@ -66,6 +68,12 @@ std::string ClientHello() {
   SSL_free(ssl);
   SSL_CTX_free(context);
   return hello;
+}
+
+int CountOf(const std::string& text, const std::string& piece) {
+  int count = 0;
+  for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++count;
+  return count;
 }
 
 std::string Noise(std::size_t size, unsigned seed) {
@@ -150,6 +158,76 @@ TEST_F(HostileTest, TwoHundredConnectionsAtOnce) {
   for (int fd : peers) ::close(fd);
   ExpectServing();
   EXPECT_EQ(::kill(server_->pid(), 0), 0);
+}
+
+// A flood of idle connections from one address, more than the server has
+// descriptors: the unfinished handshakes are capped, the oldest dropped,
+// and an authorized client from another address still gets in. The drops
+// are logged once for the burst.
+TEST_F(HostileTest, AFloodOfIdleConnectionsLocksNobodyOut) {
+  session_.Release();
+  StopServer();
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit low = saved;
+  low.rlim_cur = 256;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  StartServer({"--listen", "0"});
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+  std::vector<int> flood;
+  for (int i = 0; i < 1000; ++i) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(0x7F000002);  // 127.0.0.2
+    sockaddr_in to = from;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(static_cast<uint16_t>(std::stoi(Port())));
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) break;
+    flood.push_back(fd);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to);
+  }
+  EXPECT_EQ(flood.size(), 1000u);
+  prompt_.answers = {true};  // the port is new: a first contact
+  const HRESULT connected = session_.Connect(kClsid, Computer("localhost"));
+  if (connected == S_OK && session_.AddItem(u"OPC.ConnectionMonitor", &monitor_) == S_OK)
+    ExpectServing();
+  for (int fd : flood) ::close(fd);
+  EXPECT_EQ(connected, S_OK) << Log();
+  EXPECT_EQ(Log().find("Too many open files"), std::string::npos) << Log();
+  EXPECT_EQ(CountOf(Log(), "refused 127.0.0.2 port"), 1) << Log();
+}
+
+// A client that offers the session of its last connection gets a full
+// handshake: nobody comes in without a certificate to judge.
+TEST_F(HostileTest, NoSessionIsResumed) {
+  std::string error;
+  auto identity = rpc::TlsIdentity::LoadOrCreate(rpc::ClientIdentityPath(), &error);
+  ASSERT_TRUE(identity) << error;
+  SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+  SSL_CTX_use_certificate(context, identity->certificate());
+  SSL_CTX_use_PrivateKey(context, identity->key());
+  SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_CLIENT);
+  SSL_SESSION* last = nullptr;
+  for (int round = 0; round < 2; ++round) {
+    int fd = RawConnect(Port());
+    ASSERT_GE(fd, 0);
+    timeval wait{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    SSL* ssl = SSL_new(context);
+    SSL_set_fd(ssl, fd);
+    if (last) SSL_set_session(ssl, last);
+    EXPECT_EQ(SSL_connect(ssl), 1) << "round " << round;
+    EXPECT_FALSE(SSL_session_reused(ssl)) << "round " << round;
+    char byte;
+    SSL_read(ssl, &byte, 1);  // takes the server's ticket, then times out
+    if (!last) last = SSL_get1_session(ssl);
+    SSL_free(ssl);
+    ::close(fd);
+  }
+  SSL_SESSION_free(last);
+  SSL_CTX_free(context);
+  EXPECT_TRUE(WaitUntil([&] { return CountOf(Log(), "client \"test client\" at") == 3; })) << Log();
 }
 
 // The handshake deadline, short here: a peer that never finishes its

@@ -144,6 +144,44 @@ TEST_F(RemoteTest, AnUnauthorizedClientIsRefusedAndTheServerLogsItsFingerprint) 
   EXPECT_EQ(again.Connect(kClsid, Computer("localhost")), S_OK) << Log();
 }
 
+// Who refuses counts first: on first contact the operator is asked about
+// the server's fingerprint before being told that it does not let this
+// computer in, and a server not trusted is not listened to. A line of
+// known-servers that cannot be read refuses the connection, naming it,
+// instead of asking again as at first contact. Every refusal is a line for
+// the client's log.
+TEST_F(RemoteTest, TheServerIsJudgedBeforeItsRefusalIsShown) {
+  ASSERT_EQ(::unlink(rpc::AuthorizedClientsPath().c_str()), 0);
+  const std::string key = "localhost:" + Port();
+  prompt_.answers = {false};
+  OpcSession untrusted;
+  EXPECT_EQ(untrusted.Connect(kClsid, Computer("localhost")), E_ACCESSDENIED);
+  ASSERT_EQ(prompt_.asked.size(), 1u);
+  EXPECT_NE(prompt_.asked[0].find(ServerFingerprint()), std::string::npos) << prompt_.asked[0];
+  EXPECT_TRUE(prompt_.told.empty()) << prompt_.told[0];
+
+  prompt_.answers = {true};
+  OpcSession trusted;
+  EXPECT_EQ(trusted.Connect(kClsid, Computer("localhost")), E_ACCESSDENIED);
+  EXPECT_EQ(prompt_.asked.size(), 2u);
+  ASSERT_EQ(prompt_.told.size(), 1u);
+  EXPECT_NE(prompt_.told[0].find("does not let this computer in"), std::string::npos);
+  EXPECT_EQ(rpc::KnownServerFingerprint(rpc::KnownServersPath(), key), ServerFingerprint());
+  ASSERT_EQ(prompt_.refused.size(), 2u);
+  EXPECT_NE(prompt_.refused[0].find("the operator said No"), std::string::npos);
+  EXPECT_NE(prompt_.refused[1].find(ClientFingerprint() + " is not authorized"), std::string::npos);
+
+  WriteFile(rpc::KnownServersPath(),
+            "# pinned\n" + key + " " + ServerFingerprint().substr(0, 20) + "\n");
+  OpcSession broken;
+  EXPECT_EQ(broken.Connect(kClsid, Computer("localhost")), E_ACCESSDENIED);
+  EXPECT_EQ(prompt_.asked.size(), 2u) << "a pinned server is not asked about again";
+  ASSERT_EQ(prompt_.told.size(), 2u);
+  EXPECT_NE(prompt_.told[1].find(rpc::KnownServersPath() + ":2:"), std::string::npos)
+      << prompt_.told[1];
+  EXPECT_EQ(prompt_.refused.size(), 3u);
+}
+
 TEST_F(RemoteTest, AReadOnlyClientReadsButEveryWriteIsRefused) {
   Authorize({"--read-only"});
   OpcSession session;

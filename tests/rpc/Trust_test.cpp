@@ -85,6 +85,22 @@ TEST(KnownServers, AComputerIsKnownByHostAndPort) {
   EXPECT_EQ(rpc::KnownServerFingerprint(path, "plant:4135"), kPrint);
   EXPECT_FALSE(rpc::KnownServerFingerprint(path, "plant:4136"));
   EXPECT_FALSE(rpc::KnownServerFingerprint(path, "plant"));
+
+  // A line of the computer that cannot be read: neither known nor unknown.
+  WriteFile(path, "# known\nplant:4135 " + std::string(kPrint) +
+                      "\nplant:4136 AB:CD\n"
+                      "plant:4137\nplant:4138 " +
+                      kPrint + " extra\n");
+  for (const char* computer : {"plant:4136", "plant:4137", "plant:4138"}) {
+    std::string problem;
+    EXPECT_FALSE(rpc::KnownServerFingerprint(path, computer, &problem)) << computer;
+    EXPECT_NE(problem.find(path + ":"), std::string::npos) << problem;
+    EXPECT_NE(problem.find(computer), std::string::npos) << problem;
+  }
+  std::string problem;
+  EXPECT_EQ(rpc::KnownServerFingerprint(path, "plant:4135", &problem), kPrint);
+  EXPECT_EQ(rpc::KnownServerFingerprint(path, "plant:4139", &problem), std::nullopt);
+  EXPECT_EQ(problem, "") << "a computer without a line is simply unknown";
 }
 
 TEST(TlsIdentity, MadeOncePrivateAndRefusedWhenOthersCanReadIt) {

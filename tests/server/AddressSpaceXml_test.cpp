@@ -230,6 +230,33 @@ TEST(AddressSpaceXml, BrokenModbusDevicesAreRefusedWithTheirLine) {
     EXPECT_THAT(file.error, StartsWith("plant.xml:3:")) << c.item;
     EXPECT_THAT(file.error, HasSubstr(c.message)) << c.item;
   }
+  // A start tag over several lines: the fault is shown at its attribute,
+  // not where the tag ends. A response timeout beyond what a client waits
+  // for a call is refused.
+  const struct {
+    const char* attributes;
+    const char* where;
+    const char* message;
+  } spread[] = {
+      {"name=\"D\"\n host=\"h\"\n timeoutMs=\"60000\"\n periodMs=\"100\"",
+       "plant.xml:5:2:", "timeoutMs \"60000\" is above 5000"},
+      {"name=\"D\"\n host=\"h\" port=\"0\"\n periodMs=\"100\"", "plant.xml:4:11:", "port \"0\""},
+      {"name=\"D\"\n  retries=\"3\"\n host=\"h\"",
+       "plant.xml:4:3:", "unknown attribute \"retries\""},
+  };
+  for (const auto& c : spread) {
+    AddressSpaceFile file =
+        ParseAddressSpaceXml(std::string("<AddressSpace>\n<Branch name=\"A\"/>\n<ModbusDevice ") +
+                                 c.attributes + "/></AddressSpace>",
+                             "plant.xml");
+    EXPECT_THAT(file.error, StartsWith(c.where)) << c.attributes;
+    EXPECT_THAT(file.error, HasSubstr(c.message)) << c.attributes;
+  }
+  EXPECT_TRUE(ParseAddressSpaceXml("<AddressSpace><ModbusDevice name=\"D\" host=\"h\" "
+                                   "timeoutMs=\"5000\"/></AddressSpace>",
+                                   "plant.xml")
+                  .definition);
+
   // Names given twice: the second one's line, and where the first was.
   EXPECT_THAT(ParseAddressSpaceXml("<AddressSpace>\n<Branch name=\"D\"/>\n"
                                    "<ModbusDevice name=\"D\" host=\"h\"/></AddressSpace>",
