@@ -190,8 +190,4 @@ bool RecorderPrompt::Ask(const std::string& text) {
   return false;
 }
 
-void RecorderPrompt::Tell(const std::string& text) {
-  journal_.Write(Priority::Error, "Remote Server connection: " + text);
-}
-
 }  // namespace tagwell::recorder

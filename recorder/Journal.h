@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "opc/ClientState.h"
+#include "opc/Refusals.h"
 #include "platform/ui/Ui.h"
 #include "rpc/Activation.h"
 
@@ -109,15 +110,20 @@ class MemoryStatusText final : public ui::StatusText {
 // whose certificate is not known yet is not trusted: the careful answer of
 // someone who cannot compare the fingerprint with the server's. The journal
 // says how the session file names the fingerprint once an operator has
-// compared it. Refusals go to the journal as errors.
+// compared it. Refusals are noted in the client's refusals, as the window's
+// prompt notes them: the Connect under way shows the box (the journal and
+// Logfile.txt) and logs the lines; a reconnection logs them once.
 class RecorderPrompt final : public rpc::OperatorPrompt {
  public:
-  explicit RecorderPrompt(Journal& journal) : journal_(journal) {}
+  // refusals (the client's) outlives the prompt.
+  RecorderPrompt(Journal& journal, Refusals& refusals) : journal_(journal), refusals_(refusals) {}
   bool Ask(const std::string& text) override;
-  void Tell(const std::string& text) override;
+  void Tell(const std::string& text) override { refusals_.NoteBox(text); }
+  void Refused(const std::string& line) override { refusals_.NoteLine(line); }
 
  private:
   Journal& journal_;
+  Refusals& refusals_;
 };
 
 }  // namespace tagwell::recorder

@@ -80,18 +80,29 @@ bool ReadSettings(const std::string& path, SessionSettings* settings) {
 
 // The check leaves nothing behind: its log goes to a folder of its own,
 // removed at the end, and to standard output.
-int RunCheck(const SessionSettings& settings) {
+int RunCheck(tagwell::rpc::ScopedServerActivator& activation, const SessionSettings& settings) {
   QTemporaryDir folder;
   Recorder recorder(settings, *journal, folder.isValid() ? folder.path().toStdString() : "");
+  RecorderPrompt prompt(*journal, recorder.client().refusals);
+  activation.SetPrompt(&prompt);
   const bool ok = recorder.Check();
+  activation.SetPrompt(nullptr);
   journal->Write(ok ? Priority::Notice : Priority::Error,
                  settings.path + (ok ? ": ready to record" : ": cannot record as it stands"));
   return ok ? 0 : 1;
 }
 
-int RunService(QCoreApplication& application, const SessionSettings& settings) {
+int RunService(QCoreApplication& application, tagwell::rpc::ScopedServerActivator& activation,
+               const SessionSettings& settings) {
   Notifier notifier;
   Recorder recorder(settings, *journal, settings.folder);
+  RecorderPrompt prompt(*journal, recorder.client().refusals);
+  activation.SetPrompt(&prompt);
+  // The prompt goes before the recorder.
+  struct Unset {
+    tagwell::rpc::ScopedServerActivator& activation;
+    ~Unset() { activation.SetPrompt(nullptr); }
+  } unset{activation};
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, stopPipe) != 0) return 1;
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
@@ -154,10 +165,8 @@ int main(int argc, char** argv) {
   if (!settings.credentials.empty()) ::setenv("XDG_CONFIG_HOME", settings.credentials.c_str(), 1);
   TrustSessionServer(settings);
   tagwell::rpc::ScopedServerActivator activation;
-  RecorderPrompt prompt(theJournal);
-  activation.SetPrompt(&prompt);
-  const int status = check ? RunCheck(settings) : RunService(application, settings);
-  activation.SetPrompt(nullptr);
+  const int status =
+      check ? RunCheck(activation, settings) : RunService(application, activation, settings);
   tagwell::SetLogEcho(nullptr);
   return status;
 }
