@@ -13,6 +13,7 @@
 #include "app/ItemListDialog.h"
 #include "app/SmallDialogs.h"
 #include "app/TemplateDialog.h"
+#include "app/TrendWindow.h"
 #include "browse/Browse.h"
 #include "opc/Connection.h"
 #include "opc/LocalServers.h"
@@ -62,6 +63,8 @@ MainWindow::MainWindow(MainWindowOptions options) : options_(std::move(options))
                                        ProbeServer, options_.timer == nullptr);
   CommandShell& shell = *this;
   commands_ = std::make_unique<Commands>(*client_, *cycle_, shell);
+  trendBuffer_ = std::make_unique<TrendBuffer>();
+  cycle_->SetObserver(trendBuffer_.get());
 
   ConnectSignals();
   InstallAccelerators();
@@ -76,6 +79,8 @@ MainWindow::~MainWindow() {
   // test, say) gives them back here.
   if (reconnectTimer_) reconnectTimer_->Stop();
   cycle_->Stop();
+  cycle_->SetObserver(nullptr);
+  trend_.reset();
   ReleaseServer(*client_);
 }
 
@@ -121,6 +126,11 @@ void MainWindow::InstallAccelerators() {
     shortcut->setContext(Qt::WindowShortcut);
     connect(shortcut, &QShortcut::activated, this,
             [this, id = accelerator.id] { commands_->OnCommand(id, 0); });
+  }
+  if (QAction* trend = action(kTrendShortcut.id)) {
+    trend->setShortcut(
+        QKeySequence(QKeyCombination(Qt::AltModifier, Qt::Key(kTrendShortcut.character))));
+    trend->setShortcutContext(Qt::WindowShortcut);
   }
 }
 
@@ -212,6 +222,24 @@ bool MainWindow::OpenDocument(const std::string& path) {
 
 void MainWindow::DestroyWindow() {
   close();
+}
+
+// A window still open is brought to the front; a closed one is made anew
+// with the rows and the selection of now.
+void MainWindow::OpenTrendWindow() {
+  if (trend_ && trend_->isVisible()) {
+    trend_->raise();
+    trend_->activateWindow();
+    return;
+  }
+  trend_.reset();
+  TrendWindowOptions options;
+  options.items = TrendItemsOf(*client_);
+  options.live = trendBuffer_.get();
+  options.databasePath = client_->state.databasePath.c_str();
+  options.now = options_.trendClock;
+  trend_ = std::make_unique<TrendWindow>(std::move(options), this);
+  trend_->show();
 }
 
 }  // namespace tagwell

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "app/Desktop.h"
 #include "app/QtPorts.h"
+#include "app/TrendBuffer.h"
 #include "app/WindowControls.h"
 #include "opc/ClientState.h"
 #include "session/Commands.h"
@@ -32,7 +34,11 @@ struct MainWindowOptions {
   CycleTimer* timer = nullptr;
   // The exit sequence ends the application's event loop (exit code 0).
   bool quitOnExit = false;
+  // The trend window's clock (ms since 1970); the system clock when empty.
+  std::function<qint64()> trendClock;
 };
+
+class TrendWindow;
 
 class MainWindow final : public QMainWindow, private CommandShell {
  public:
@@ -42,6 +48,9 @@ class MainWindow final : public QMainWindow, private CommandShell {
   Client& client() { return *client_; }
   ReadCycle& readCycle() { return *cycle_; }
   Commands& commands() { return *commands_; }
+  // The live readings the trend draws, and the trend window once opened.
+  TrendBuffer& trendBuffer() { return *trendBuffer_; }
+  TrendWindow* trendWindow() const { return trend_.get(); }
 
   // The controls by id; null for an unknown id.
   QListWidget* listBox(int id) const;
@@ -74,6 +83,7 @@ class MainWindow final : public QMainWindow, private CommandShell {
   std::string ChooseFile(FileKind kind) override;
   bool OpenDocument(const std::string& path) override;
   void DestroyWindow() override;
+  void OpenTrendWindow() override;
 
   MainWindowOptions options_;
   WindowControls controls_;
@@ -87,6 +97,8 @@ class MainWindow final : public QMainWindow, private CommandShell {
   std::unique_ptr<CycleTimer> reconnectTimer_;
   std::unique_ptr<ReadCycle> cycle_;
   std::unique_ptr<Commands> commands_;
+  std::unique_ptr<TrendBuffer> trendBuffer_;
+  std::unique_ptr<TrendWindow> trend_;
 };
 
 }  // namespace tagwell

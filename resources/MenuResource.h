@@ -46,6 +46,7 @@ inline constexpr std::array kDatabaseMenu{
 };
 inline constexpr std::array kViewMenu{
     MenuItemResource{"&Log File", IDM_LOGFILE, false},
+    MenuItemResource{"&Trend", IDM_TREND, false},
 };
 inline constexpr std::array kOptionsMenu{
     MenuItemResource{"&Connection Monitor", IDM_MONITOR, false},
@@ -74,5 +75,8 @@ struct AcceleratorResource {
 };
 inline constexpr std::array kAccelerators{AcceleratorResource{'?', IDM_ABOUT},
                                           AcceleratorResource{'/', IDM_ABOUT}};
+// The trend's shortcut, Alt with a character like the accelerators above;
+// shown beside its menu item.
+inline constexpr AcceleratorResource kTrendShortcut{'T', IDM_TREND};
 
 }  // namespace tagwell::res

@@ -31,6 +31,7 @@ inline constexpr int IDM_CYCLE = 32780;
 inline constexpr int IDM_DB_DISCONNECT = 32782;
 inline constexpr int IDM_MONITOR = 32783;
 inline constexpr int IDM_LOADCONFIG = 32784;
+inline constexpr int IDM_TREND = 32785;
 inline constexpr int IDM_DB_CONNECT = 40001;
 
 // --- Main window controls --------------------------------------------------------

@@ -78,6 +78,9 @@ bool Commands::OnMenuCommand(int id) {
     case IDM_LOGFILE:
       OpenLogFile();
       break;
+    case IDM_TREND:
+      shell_.OpenTrendWindow();
+      break;
     case IDM_HELP:
       OpenHelp();
       break;

@@ -44,6 +44,8 @@ class CommandShell {
   virtual bool OpenDocument(const std::string& path) = 0;
   // Destroys the main window; OnDestroy follows.
   virtual void DestroyWindow() = 0;
+  // Opens the trend window (or brings it to the front).
+  virtual void OpenTrendWindow() {}
 };
 
 class Commands final {

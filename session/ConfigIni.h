@@ -1,7 +1,7 @@
 // Config.ini: section [Clients] holds the role record of the clients that
 // work in the same folder: keys Active (1 while some client holds the active
 // role) and Number (1 while a standby client has announced itself), and the
-// lease of the active client (app/Roles.h). Each read and each write is a
+// lease of the active client (session/Roles.h). Each read and each write is a
 // whole-file operation (platform/profile).
 //
 // Every function works on the thread that owns the window. File failures are

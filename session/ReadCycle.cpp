@@ -154,7 +154,9 @@ void ReadCycle::ReadAllRows() {
     if (s.connected == 0 || s.serverLost == 1 || s.ptrIOPCItemMgt == nullptr) return;
     s.currentItem = row;
     s.currentRow = row;
-    ReadGroup(client_, s.ptrIOPCItemMgt, client_.table.serverHandles[row], s.currentValue.get());
+    const int failed = ReadGroup(client_, s.ptrIOPCItemMgt, client_.table.serverHandles[row],
+                                 s.currentValue.get());
+    if (observer_ && !failed) observer_->OnReading(ReadingOfRow(client_, row));
     RestoreSelection();
   }
   s.currentItem = row;
@@ -168,7 +170,11 @@ void ReadCycle::ReadLastItem() {
   s.currentRow = s.lastRowIndex;
   s.currentItem = s.lastRowIndex;
   WORD quality = 0;
-  ReadItem(client_, s.ptrIOPCItemMgt, s.lastServerHandle, s.currentValue.get(), &quality);
+  LastItemReading kept(client_);
+  const int failed =
+      ReadItem(client_, s.ptrIOPCItemMgt, s.lastServerHandle, s.currentValue.get(), &quality);
+  RowReading reading = kept.Take(s.lastRowIndex, quality);
+  if (observer_ && !failed) observer_->OnReading(reading);
   RestoreSelection();
 }
 

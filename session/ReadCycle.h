@@ -11,6 +11,7 @@
 #include "opc/ClientState.h"
 #include "opc/Reconnect.h"
 #include "session/CycleTimer.h"
+#include "session/ReadingObserver.h"
 #include "session/Roles.h"
 #include "session/ServerRoleStore.h"
 
@@ -60,6 +61,10 @@ class ReadCycle final {
   // starts no other.
   void EndReconnection() { reconnector_.Finish(); }
 
+  // Told every reading the cycle applies; null tells nobody. It outlives
+  // its setting.
+  void SetObserver(ReadingObserver* observer) { observer_ = observer; }
+
   // The active/standby protocol of this client (Connection Monitor,
   // Disconnect and exit use it too).
   ActiveStandby& roles() { return roles_; }
@@ -88,6 +93,7 @@ class ReadCycle final {
   ActiveStandby roles_;
   unsigned periodMs_ = 5000;
   bool ticking_ = false;
+  ReadingObserver* observer_ = nullptr;
 };
 
 }  // namespace tagwell

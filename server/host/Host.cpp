@@ -15,6 +15,7 @@
 #include "rpc/ObjectServer.h"
 #include "server/AddressSpaceXml.h"
 #include "server/Simulation.h"
+#include "server/host/DcomFace.h"
 #include "server/host/EndpointClaim.h"
 #include "server/host/Identity.h"
 
@@ -86,6 +87,21 @@ class IdleWatch final {
 kj::Promise<void> OnSignal(kj::UnixEventPort& port, int signal, const char* name) {
   return port.onSignal(signal).then(
       [name](siginfo_t) { rpc::Diagnose(kWho, "%s received, exiting", name); });
+}
+
+// The served class over DCOM, with the same address space as the other faces.
+bool ServeDcom(const HostOptions& options, std::shared_ptr<server::AddressSpace> space,
+               const ServedClass& served, DcomFace* face) {
+  dcom::ServedClass dcomClass{served.clsid, served.name,
+                              std::string("OPC DA server ") + served.name,
+                              [space](com::IUnknown** object) {
+                                return server::CreateSimulationServer(
+                                    space, com::IID_IUnknown, reinterpret_cast<void**>(object));
+                              }};
+  std::string error;
+  if (face->Start(options, {dcomClass}, &error)) return true;
+  rpc::Diagnose(kWho, "cannot serve DCOM clients: %s", error.c_str());
+  return false;
 }
 
 }  // namespace
@@ -182,6 +198,9 @@ int RunHost(const HostOptions& options) {
     rpc::Diagnose(kWho, "serving remote clients on %s port %u", options.tcpAddress->c_str(),
                   static_cast<unsigned>(port));
   }
+
+  DcomFace dcomFace;
+  if (options.dcomAddress && !ServeDcom(options, space, *served, &dcomFace)) return 1;
 
   IdleWatch idle(io.provider->getTimer(), options);
   rpc::ObjectServer server(ClassFactory(space, served->clsid));

@@ -2,9 +2,11 @@
 
 #include <charconv>
 
+#include "dcom/rpc/Accounts.h"
 #include "rpc/Activation.h"
 #include "rpc/Endpoint.h"
 #include "rpc/Trust.h"
+#include "server/host/DcomFace.h"
 
 namespace tagwell::host {
 
@@ -88,6 +90,20 @@ std::optional<HostOptions> ParseHostOptions(const std::vector<std::string>& argu
       }
       options.authorize = true;
       options.authorizeFingerprint = *fingerprint;
+    } else if (argument == "--dcom") {
+      // The address is optional: a following option is not it.
+      text = i + 1 < arguments.size() && arguments[i + 1].rfind("--", 0) != 0 ? arguments[++i] : "";
+      if (!ParseDcomListen(text, &options)) {
+        *error = "--dcom needs [ADDRESS][:PORT] with an IPv4 address, not \"" + text + "\"";
+        return std::nullopt;
+      }
+    } else if (argument == "--add-dcom-account") {
+      if (!value(&options.dcomAccountName)) return std::nullopt;
+      if (!dcom::SplitAccountName(options.dcomAccountName)) {
+        *error = "--add-dcom-account needs DOMAIN\\USER, not \"" + options.dcomAccountName + "\"";
+        return std::nullopt;
+      }
+      options.addDcomAccount = true;
     } else if (argument == "--class") {
       if (!value(&options.serverClass)) return std::nullopt;
     } else if (argument == "--address-space") {
@@ -105,8 +121,8 @@ std::optional<HostOptions> ParseHostOptions(const std::vector<std::string>& argu
       return std::nullopt;
     }
   }
-  if (options.readOnly && !options.authorize) {
-    *error = "--read-only goes with --authorize";
+  if (options.readOnly && !options.authorize && !options.addDcomAccount) {
+    *error = "--read-only goes with --authorize or --add-dcom-account";
     return std::nullopt;
   }
   return options;
@@ -137,6 +153,14 @@ std::string HostUsage() {
          "  --authorize FINGERPRINT NAME [--read-only]\n"
          "                          let the client with this certificate in (to read\n"
          "                          only, with --read-only) and exit\n"
+         "  --dcom [ADDR][:PORT]    also serve Windows OPC clients over DCOM, on all IPv4\n"
+         "                          addresses and port 135 unless given; Windows looks\n"
+         "                          for port 135; clients log in with an account of\n"
+         "                          the dcom-accounts file, at packet integrity or above\n"
+         "  --add-dcom-account DOMAIN\\USER [--read-only]\n"
+         "                          ask for the account's password, store it (its NT\n"
+         "                          hash) for DCOM logins (to read only, with\n"
+         "                          --read-only) and exit\n"
          "  --address-space FILE    load the address space from this XML file, with its\n"
          "                          Modbus TCP devices (default: the built-in plant)\n"
          "  --flat                  present the address space flat, without branches\n"
@@ -147,7 +171,8 @@ std::string HostUsage() {
          "\n"
          "Files: the key and certificate in ~/.config/tagwell-server/server.pem, the\n"
          "clients let in in ~/.config/tagwell-server/authorized-clients (one line per\n"
-         "client: FINGERPRINT NAME read|readwrite).\n"
+         "client: FINGERPRINT NAME read|readwrite), the DCOM accounts in\n"
+         "~/.config/tagwell-server/dcom-accounts.\n"
          "Logs to stderr. SIGTERM or SIGINT stop the server and remove its socket.\n";
 }
 

@@ -34,6 +34,12 @@ struct HostOptions {
   std::string authorizeFingerprint;  // canonical form
   std::string authorizeName;
   bool readOnly = false;
+  // --dcom [ADDRESS][:PORT]: also serve Windows OPC clients over DCOM.
+  std::optional<std::string> dcomAddress;
+  std::uint16_t dcomPort = 135;
+  // --add-dcom-account DOMAIN\USER [--read-only]: add a DCOM account and exit.
+  bool addDcomAccount = false;
+  std::string dcomAccountName;
 };
 
 // Parses the arguments after the program name. nullopt with *error set for

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "server/host/DcomFace.h"
 #include "server/host/Host.h"
 #include "server/host/Identity.h"
 
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
   try {
     if (options->printFingerprint) return tagwell::host::PrintFingerprint();
     if (options->authorize) return tagwell::host::AuthorizeClient(*options);
+    if (options->addDcomAccount) return tagwell::host::AddDcomAccountFromTerminal(*options);
     return tagwell::host::RunHost(*options);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "tagwell-server: stopped by a fault: %s\n", e.what());

@@ -121,7 +121,7 @@ void WriteRegistration(const TempDir& folder, const char* progId, const com::CLS
 
 }  // namespace
 
-Plant::Plant(bool flatListsBranches) {
+Plant::Plant(bool flatListsBranches, bool builtIn) {
   if (const char* tz = std::getenv("TZ")) {
     hadTimeZone_ = true;
     oldTimeZone_ = tz;
@@ -130,8 +130,10 @@ Plant::Plant(bool flatListsBranches) {
   tzset();
   clock = std::make_shared<ManualClock>(TestEpoch());
   std::string error;
-  space = server::LoadAddressSpace(std::string(TAGWELL_TESTDATA) + "/xml/address-space.xml", clock,
-                                   {}, &error);
+  space = builtIn
+              ? server::MakeDefaultAddressSpace(clock)
+              : server::LoadAddressSpace(std::string(TAGWELL_TESTDATA) + "/xml/address-space.xml",
+                                         clock, {}, &error);
   if (!space) throw std::runtime_error(error);
   server::SimulationServerOptions options;
   options.flatListsBranches = flatListsBranches;

@@ -135,8 +135,9 @@ void WhenShown(std::function<void(T&)> action) {
 class Plant {
  public:
   // flatListsBranches: the server's OPC_FLAT listings also name branches,
-  // so that the address-space walk meets groups.
-  explicit Plant(bool flatListsBranches = false);
+  // so that the address-space walk meets groups. builtIn: the built-in
+  // plant of the simulation server (signals, units) instead.
+  explicit Plant(bool flatListsBranches = false, bool builtIn = false);
   ~Plant();
   Plant(const Plant&) = delete;
   Plant& operator=(const Plant&) = delete;

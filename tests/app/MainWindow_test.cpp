@@ -74,7 +74,8 @@ TEST(MainWindow, MenuHasEveryPopupItemAndInitialState) {
             (std::vector<MenuLine>{{"&Connect to Database...", 40001, false},
                                    sep,
                                    {"&Disconnect from Database...", 32782, false}}));
-  EXPECT_EQ(MenuOf(popups[3]->menu()), (std::vector<MenuLine>{{"&Log File", 32773, true}}));
+  EXPECT_EQ(MenuOf(popups[3]->menu()),
+            (std::vector<MenuLine>{{"&Log File", 32773, true}, {"&Trend", 32785, true}}));
   EXPECT_EQ(MenuOf(popups[4]->menu()),
             (std::vector<MenuLine>{{"&Connection Monitor", 32783, false}}));
   EXPECT_FALSE(w->action(IDM_MONITOR)->isChecked());

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "platform/opcda/OpcDa.h"
 #include "platform/registry/Registry.h"
@@ -52,6 +53,23 @@ TEST(HostOptions, TheCommandLineIsReadOrRefusedWithAReason) {
   EXPECT_TRUE(ParseHostOptions({"--listen", "1", "--allow-any-client"}, &error)->allowAnyClient);
   EXPECT_TRUE(ParseHostOptions({"--fingerprint"}, &error)->printFingerprint);
 
+  // DCOM: all addresses and port 135 unless given; the address is optional.
+  for (auto [arguments, address, port] :
+       {std::tuple{std::vector<std::string>{"--dcom"}, "0.0.0.0", 135},
+        {{"--dcom", "--flat"}, "0.0.0.0", 135},
+        {{"--dcom", "127.0.0.1:5135"}, "127.0.0.1", 5135},
+        {{"--dcom", ":5135"}, "0.0.0.0", 5135},
+        {{"--dcom", "10.0.0.7"}, "10.0.0.7", 135}}) {
+    options = ParseHostOptions(arguments, &error);
+    ASSERT_TRUE(options) << error;
+    EXPECT_EQ(options->dcomAddress, address) << arguments.back();
+    EXPECT_EQ(options->dcomPort, port) << arguments.back();
+  }
+  options = ParseHostOptions({"--add-dcom-account", "PLANT\\op", "--read-only"}, &error);
+  ASSERT_TRUE(options) << error;
+  EXPECT_TRUE(options->addDcomAccount && options->readOnly);
+  EXPECT_EQ(options->dcomAccountName, "PLANT\\op");
+
   for (std::vector<std::string> bad : {std::vector<std::string>{"--listen", "port"},
                                        {"--authorize", "AB:CD", "name"},
                                        {"--authorize", print},
@@ -61,6 +79,9 @@ TEST(HostOptions, TheCommandLineIsReadOrRefusedWithAReason) {
                                        {"--listen"},
                                        {"--endpoint", "relative.sock"},
                                        {"--idle-exit", "soon"},
+                                       {"--dcom", "plant.example:135"},
+                                       {"--dcom", "127.0.0.1:0"},
+                                       {"--add-dcom-account", "operator"},
                                        {"--verbose"}}) {
     error.clear();
     EXPECT_FALSE(ParseHostOptions(bad, &error)) << bad[0];

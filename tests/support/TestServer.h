@@ -55,6 +55,8 @@ enum class Fault {
   GetItemIdFails,         // GetItemID: E_FAIL
   FlatListsBranches,      // not a fault: OPC_FLAT listings also name the branches below
                           // (read when a server object is created)
+  ReadsCommFailure,       // Read succeeds, but the target item's quality is
+                          // OPC_QUALITY_COMM_FAILURE (a device that stopped answering)
 };
 
 // The calls a hang or a connection drop can be tied to.

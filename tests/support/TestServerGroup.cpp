@@ -165,6 +165,9 @@ class FaultyGroup final : public com::IOPCItemMgt, public com::IOPCSyncIO {
     if (!io_) return com::E_NOINTERFACE;
     if (script_->Has(Fault::ReadFails) && AnyHandleTargeted(count, handles)) return com::E_FAIL;
     com::HRESULT hr = io_->Read(source, count, handles, states, errors);
+    if (com::SUCCEEDED(hr) && script_->Has(Fault::ReadsCommFailure))
+      for (com::DWORD i = 0; i < count; ++i)
+        if (HandleTargeted(handles[i])) (*states)[i].wQuality = com::OPC_QUALITY_COMM_FAILURE;
     if (com::FAILED(hr) || !script_->Has(Fault::ReadReturnsFalse)) return hr;
     for (com::DWORD i = 0; i < count; ++i) {
       if (!HandleTargeted(handles[i])) continue;
