@@ -51,7 +51,16 @@ std::string Join(const Pieces&... pieces) {
 
 }  // namespace
 
+namespace {
+LogEcho logEcho = nullptr;
+}  // namespace
+
+void SetLogEcho(LogEcho echo) {
+  logEcho = echo;
+}
+
 bool AppendLog(Client& client, LogOpen open, std::string_view text) {
+  if (logEcho) logEcho(text);
   std::string path = client.FilePath(kLogFileName);
   int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {

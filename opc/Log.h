@@ -24,6 +24,12 @@ enum class LogOpen {
 // `open` says and the caller goes on.
 bool AppendLog(Client& client, LogOpen open, std::string_view text);
 
+// A listener handed every text given to AppendLog, also when the file
+// cannot be opened (a service echoes the log to its journal). One per
+// process, set before the client works; null for none.
+using LogEcho = void (*)(std::string_view text);
+void SetLogEcho(LogEcho echo);
+
 // --- The lines ---------------------------------------------------------------
 void LogCoInitializeError(Client& client);
 void LogCoInitializeSecurityError(Client& client);
