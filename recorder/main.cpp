@@ -19,6 +19,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "dcom/ClientActivation.h"
+#include "dcom/TransportChoice.h"
 #include "opc/Log.h"
 #include "recorder/Journal.h"
 #include "recorder/Notify.h"
@@ -80,7 +82,7 @@ bool ReadSettings(const std::string& path, SessionSettings* settings) {
 
 // The check leaves nothing behind: its log goes to a folder of its own,
 // removed at the end, and to standard output.
-int RunCheck(tagwell::rpc::ScopedServerActivator& activation, const SessionSettings& settings) {
+int RunCheck(tagwell::rpc::RpcActivator& activation, const SessionSettings& settings) {
   QTemporaryDir folder;
   Recorder recorder(settings, *journal, folder.isValid() ? folder.path().toStdString() : "");
   RecorderPrompt prompt(*journal, recorder.client().refusals);
@@ -92,7 +94,7 @@ int RunCheck(tagwell::rpc::ScopedServerActivator& activation, const SessionSetti
   return ok ? 0 : 1;
 }
 
-int RunService(QCoreApplication& application, tagwell::rpc::ScopedServerActivator& activation,
+int RunService(QCoreApplication& application, tagwell::rpc::RpcActivator& activation,
                const SessionSettings& settings) {
   Notifier notifier;
   Recorder recorder(settings, *journal, settings.folder);
@@ -100,7 +102,7 @@ int RunService(QCoreApplication& application, tagwell::rpc::ScopedServerActivato
   activation.SetPrompt(&prompt);
   // The prompt goes before the recorder.
   struct Unset {
-    tagwell::rpc::ScopedServerActivator& activation;
+    tagwell::rpc::RpcActivator& activation;
     ~Unset() { activation.SetPrompt(nullptr); }
   } unset{activation};
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, stopPipe) != 0) return 1;
@@ -164,9 +166,19 @@ int main(int argc, char** argv) {
   // This computer's key and certificate and the servers it trusts.
   if (!settings.credentials.empty()) ::setenv("XDG_CONFIG_HOME", settings.credentials.c_str(), 1);
   TrustSessionServer(settings);
-  tagwell::rpc::ScopedServerActivator activation;
-  const int status =
-      check ? RunCheck(activation, settings) : RunService(application, activation, settings);
+  // As in the window: tagwell-servers through rpc/, computers named the
+  // Windows way through DCOM, with the accounts of the credentials folder's
+  // file (tagwell/credentials; nobody is there to be asked for one).
+  tagwell::rpc::RpcActivator tagwellServers;
+  tagwell::credentials::FileCredentialStore accountsFile(
+      tagwell::credentials::FileCredentialStore::DefaultPath());
+  tagwell::credentials::CredentialBook accounts(&accountsFile);
+  tagwell::dcom::ClientOptions dcomOptions;
+  dcomOptions.credentials = &accounts;
+  tagwell::dcom::DcomActivator dcomServers(dcomOptions);
+  tagwell::dcom::ScopedTransportChoice activation(tagwellServers, dcomServers);
+  const int status = check ? RunCheck(tagwellServers, settings)
+                           : RunService(application, tagwellServers, settings);
   tagwell::SetLogEcho(nullptr);
   return status;
 }
