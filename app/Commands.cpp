@@ -313,7 +313,7 @@ void Commands::ConnectDatabase() {
   s.databasePath = path;
   s.databaseWriting = 1;
   client_.dbWriter.outage = false;
-  client_.dbWriter.server.reset();  // a connection file read again
+  RunDatabaseWork(client_, [&] { client_.dbWriter.server.reset(); });  // read again
   if (s.monitorItemPresent == 1 && s.isActive == 0) {
     client_.ui.messageBox->Show("Error: only \"active\" client can write in database!",
                                 "Write Database", ui::Icon::Warning, ui::Owner::None);
@@ -327,7 +327,8 @@ void Commands::DisconnectDatabase() {
   if (s.databaseWriting == 1 && (s.isActive == 1 || s.monitorItemPresent == 0))
     client_.ui.databaseStatus->SetText(kStopped);
   s.databaseWriting = 0;
-  client_.dbWriter.server.reset();  // ends a server database's connection
+  // Ends a server database's connection, on the thread it was used on.
+  RunDatabaseWork(client_, [&] { client_.dbWriter.server.reset(); });
 }
 
 void Commands::OpenLogFile() {

@@ -3,12 +3,14 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTimer>
 
 #include "app/ItemListDialog.h"
 #include "app/SmallDialogs.h"
@@ -16,6 +18,7 @@
 #include "browse/Browse.h"
 #include "opc/Connection.h"
 #include "opc/LocalServers.h"
+#include "platform/com/CallWait.h"
 #include "resources/MenuResource.h"
 #include "resources/Resources.h"
 #include "resources/StringTable.h"
@@ -49,6 +52,10 @@ MainWindow::MainWindow(MainWindowOptions options) : options_(std::move(options))
   messageBox_ = std::make_unique<QtMessageBox>(this);
   status_ = std::make_unique<QtStatusText>(central);
   desktop_ = options_.desktop ? nullptr : MakeQtDesktop();
+  // While a server call of this thread waits, the window keeps drawing,
+  // answering assistive technology and running its timers; the operator's
+  // input waits for the call's end.
+  com::SetCallWaitPump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
   client_ = std::make_unique<Client>(Ports(), options_.folder);
   client_->browseAddressSpace = &BrowseAddressSpace;
   if (!options_.timer) {
@@ -145,6 +152,13 @@ QAction* MainWindow::action(int id) const {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  // Closed while a server call waits (the window manager's close is no
+  // input that waits): the exit runs once the call has ended.
+  if (com::OutgoingCallWaiting()) {
+    event->ignore();
+    QTimer::singleShot(20, this, &QWidget::close);
+    return;
+  }
   commands_->OnDestroy();
   event->accept();
   if (options_.quitOnExit) QCoreApplication::exit(0);

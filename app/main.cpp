@@ -7,6 +7,7 @@
 #include "app/MainWindow.h"
 #include "app/WindowPrompt.h"
 #include "db/Database.h"
+#include "platform/com/CallWait.h"
 #include "resources/Resources.h"
 #include "resources/StringTable.h"
 #include "rpc/Activation.h"
@@ -27,6 +28,9 @@ int main(int argc, char** argv) {
   tagwell::MainWindow window(options);
   window.client().writeDatabase = &tagwell::WriteDatabase;
   window.client().flushDatabase = &tagwell::FlushDatabase;
+  // The database work (recording, the role's steps in a server database)
+  // runs off the window's thread; the window waits for it drawing.
+  window.client().databaseThread = std::make_shared<com::WorkThread>();
   // Remote servers are trusted on first use by the operator, in a box.
   tagwell::WindowPrompt prompt(window.client().ui.messageBox);
   activation.SetPrompt(&prompt);
