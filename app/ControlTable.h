@@ -5,6 +5,7 @@
 #include <array>
 
 #include "resources/ResourceIds.h"
+#include "session/RemoteNames.h"
 
 namespace tagwell {
 
@@ -32,9 +33,6 @@ struct ControlSpec {
   FontRole font;
   unsigned style;
 };
-
-// The prompt the remote computer box starts with.
-inline constexpr const char* kRemoteComputerPrompt = "\\\\Remote computer";
 
 namespace detail {
 inline constexpr unsigned kColumn = kBorder | kVScroll | kHScroll;

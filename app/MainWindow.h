@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "app/Commands.h"
 #include "app/Desktop.h"
 #include "app/QtPorts.h"
-#include "app/ReadCycle.h"
 #include "app/WindowControls.h"
 #include "opc/ClientState.h"
+#include "session/Commands.h"
+#include "session/ReadCycle.h"
 
 namespace tagwell {
 

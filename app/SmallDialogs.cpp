@@ -2,9 +2,9 @@
 
 #include <QLineEdit>
 
-#include "app/ReadCycle.h"
 #include "app/TemplateDialog.h"
 #include "opc/Writing.h"
+#include "session/ReadCycle.h"
 
 namespace tagwell {
 namespace {

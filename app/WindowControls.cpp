@@ -10,8 +10,8 @@
 #include <QPushButton>
 #include <QStyle>
 
-#include "app/ConfigIni.h"
 #include "resources/MenuResource.h"
+#include "session/ConfigIni.h"
 
 namespace tagwell {
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/CycleTimer.h"
+#include "session/CycleTimer.h"
 #include "app/Desktop.h"
 #include "app/MainWindow.h"
 #include "platform/com/Runtime.h"

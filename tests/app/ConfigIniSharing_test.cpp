@@ -13,7 +13,7 @@
 #include <set>
 #include <sstream>
 
-#include "app/ConfigIni.h"
+#include "session/ConfigIni.h"
 #include "tests/support/TempDir.h"
 
 extern char** environ;

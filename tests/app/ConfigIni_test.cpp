@@ -1,8 +1,8 @@
 // The role record in Config.ini: key conversion, where the file is, and the
 // active/standby protocol of clients sharing it (crashes, stalls, leaving
 // clients, different cycles) on an injected clock.
-#include "app/ConfigIni.h"
-#include "app/Roles.h"
+#include "session/ConfigIni.h"
+#include "session/Roles.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

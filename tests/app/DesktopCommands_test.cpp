@@ -8,7 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/HelpFile.h"
+#include "session/HelpFile.h"
 #include "resources/ResourceIds.h"
 #include "tests/app/AppTestSupport.h"
 

@@ -1,6 +1,6 @@
 // The Read Item command and the timer period: what the timer is given, what
 // the cycle box and the log show, and when the tick leaves the server alone.
-#include "app/ReadCycle.h"
+#include "session/ReadCycle.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 
 #include <QThread>
 
-#include "app/Roles.h"
+#include "session/Roles.h"
 #include "resources/ResourceIds.h"
 #include "tests/app/AppTestSupport.h"
 #include "tests/support/PgDatabaseTest.h"

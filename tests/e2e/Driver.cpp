@@ -37,7 +37,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Commands.h"
+#include "session/Commands.h"
 #include "app/Desktop.h"
 #include "app/MainWindow.h"
 #include "app/WindowPrompt.h"

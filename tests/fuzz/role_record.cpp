@@ -1,6 +1,6 @@
 // The role record of Config.ini as a client reads it: monitoring switched
 // on, then one tick's role step.
-#include "app/Roles.h"
+#include "session/Roles.h"
 #include "tests/fuzz/FuzzInput.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

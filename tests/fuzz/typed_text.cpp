@@ -3,7 +3,7 @@
 // server converts it). The first byte picks the item's type.
 #include <string>
 
-#include "app/ReadCycle.h"
+#include "session/ReadCycle.h"
 #include "opc/Writing.h"
 #include "platform/com/Variant.h"
 

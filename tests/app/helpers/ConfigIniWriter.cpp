@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/ConfigIni.h"
+#include "session/ConfigIni.h"
 
 int main(int argc, char** argv) {
   if (argc != 4) {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/ReadCycle.h"
 #include "opc/ClientState.h"
+#include "session/ReadCycle.h"
 
 namespace tagwell {
 

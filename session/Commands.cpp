@@ -1,10 +1,7 @@
-#include "app/Commands.h"
+#include "session/Commands.h"
 
 #include <QFileInfo>
 
-#include "app/ConfigIni.h"
-#include "app/ControlTable.h"
-#include "app/HelpFile.h"
 #include "browse/AddItemDialog.h"
 #include "browse/XmlItemList.h"
 #include "db/Database.h"
@@ -17,6 +14,9 @@
 #include "opc/TextHelpers.h"
 #include "platform/com/Runtime.h"
 #include "resources/ResourceIds.h"
+#include "session/ConfigIni.h"
+#include "session/HelpFile.h"
+#include "session/RemoteNames.h"
 
 namespace tagwell {
 

@@ -1,4 +1,4 @@
-#include "app/CycleTimer.h"
+#include "session/CycleTimer.h"
 
 #include <QTimer>
 

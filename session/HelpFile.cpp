@@ -1,4 +1,4 @@
-#include "app/HelpFile.h"
+#include "session/HelpFile.h"
 
 #include <QCoreApplication>
 #include <QDir>

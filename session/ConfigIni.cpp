@@ -1,4 +1,4 @@
-#include "app/ConfigIni.h"
+#include "session/ConfigIni.h"
 
 #include <climits>
 #include <cstdio>

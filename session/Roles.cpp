@@ -1,4 +1,4 @@
-#include "app/Roles.h"
+#include "session/Roles.h"
 
 #include <unistd.h>
 
@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <random>
 
-#include "app/ConfigIni.h"
 #include "opc/Log.h"
 #include "opc/Writing.h"
 #include "platform/profile/Profile.h"
+#include "session/ConfigIni.h"
 
 namespace tagwell {
 namespace {

@@ -1,14 +1,14 @@
-#include "app/ReadCycle.h"
+#include "session/ReadCycle.h"
 
 #include <algorithm>
 
-#include "app/ConfigIni.h"
 #include "opc/Log.h"
 #include "opc/Numbers.h"
 #include "opc/Prefetch.h"
 #include "opc/Reading.h"
 #include "opc/Writing.h"
 #include "platform/com/CallWait.h"
+#include "session/ConfigIni.h"
 
 namespace tagwell {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/ServerRoleStore.h"
+#include "session/ServerRoleStore.h"
 
 #include <QSqlError>
 #include <QSqlQuery>

@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "app/Roles.h"
 #include "db/ServerDatabase.h"
+#include "session/Roles.h"
 
 namespace tagwell {
 

@@ -8,11 +8,11 @@
 #include <optional>
 #include <string_view>
 
-#include "app/CycleTimer.h"
-#include "app/Roles.h"
-#include "app/ServerRoleStore.h"
 #include "opc/ClientState.h"
 #include "opc/Reconnect.h"
+#include "session/CycleTimer.h"
+#include "session/Roles.h"
+#include "session/ServerRoleStore.h"
 
 namespace tagwell {
 
