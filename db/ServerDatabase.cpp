@@ -169,6 +169,14 @@ bool ReadConnectionFile(std::string_view path, ServerDatabase* database, std::st
   return true;
 }
 
+bool ServerConnectionLost(ado::Connection& connection) {
+  QSqlDatabase db = connection.Database();
+  if (!db.isOpen()) return true;
+  QSqlQuery query(db);
+  query.exec("ROLLBACK");
+  return !query.exec("SELECT 1");
+}
+
 std::shared_ptr<ado::Connection> OpenServerDatabase(const ServerDatabase& database,
                                                     std::string* reason) {
   auto connection = std::make_shared<ado::Connection>();

@@ -51,6 +51,12 @@ bool ReadConnectionFile(std::string_view path, ServerDatabase* database, std::st
 std::shared_ptr<ado::Connection> OpenServerDatabase(const ServerDatabase& database,
                                                     std::string* reason);
 
+// After a statement failed on connection: whether the connection is gone
+// (the server ended it, as a restart or an administrator does, or the
+// network dropped it) rather than the statement refused. What was open is
+// rolled back, then the server is asked for a trivial answer.
+bool ServerConnectionLost(ado::Connection& connection);
+
 // The time of the database server in ms since 1970, as SQL: the lease of
 // the role and the fence of the writer both use the server's clock, so two
 // computers need not agree on the time.

@@ -65,6 +65,7 @@ bool ServerRecorder::Connect(std::string* error) {
 bool ServerRecorder::Transaction(std::vector<QVariantList>& rows, const std::string& fenceHolder,
                                  bool* fenced) {
   ado::Connection& c = *connection_;
+  commitSent_ = false;
   QSqlQuery query(c.Database());
   auto run = [&](const QString& statement) {
     return query.exec(statement) || (c.Fail(query.lastError()), false);
@@ -98,6 +99,7 @@ bool ServerRecorder::Transaction(std::vector<QVariantList>& rows, const std::str
         query.addBindValue(column < rows[i].size() ? rows[i][column] : QVariant());
     if (!query.exec()) return c.Fail(query.lastError()), false;
   }
+  commitSent_ = true;
   return run("COMMIT");
 }
 
@@ -108,6 +110,14 @@ bool ServerRecorder::Store(std::vector<QVariantList>& rows, const std::string& f
   if (rows.empty()) return true;
   if (Transaction(rows, fenceHolder, fenced)) return true;
   if (*fenced) return false;
+  // Rows whose COMMIT was sent may be stored: they are not sent twice.
+  if (!commitSent_ && ServerConnectionLost(*connection_)) {
+    connection_->Close();
+    connection_.reset();
+    if (!Connect(error)) return false;
+    if (Transaction(rows, fenceHolder, fenced)) return true;
+    if (*fenced) return false;
+  }
   return Fail(error);
 }
 

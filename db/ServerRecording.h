@@ -30,7 +30,9 @@ class ServerRecorder final {
   // else nothing is stored and *fenced is true. False, with the reason in
   // *error, when the rows could not be stored: the connection is dropped and
   // made again on a later call, not sooner than a second after a failed
-  // attempt to connect.
+  // attempt to connect. A connection the server ended since the last call
+  // (it restarted, say) is made again at once and the rows tried once on
+  // the new one.
   bool Store(std::vector<QVariantList>& rows, const std::string& fenceHolder, bool* fenced,
              std::string* error);
 
@@ -45,6 +47,7 @@ class ServerRecorder final {
   ServerDatabase database_;
   std::shared_ptr<ado::Connection> connection_;
   bool counter_ = false;  // the row counter and its triggers are present
+  bool commitSent_ = false;  // the transaction's outcome is the server's now
   std::chrono::steady_clock::time_point retryAt_{};
 };
 

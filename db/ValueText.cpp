@@ -91,7 +91,8 @@ std::string ReadingValueText(const CurrentReading& reading) {
     case 3:
       return Number(reading.longValue);
     case 4:
-      return ShortestText(reading.floatValue);
+      return reading.floatFromDouble ? ShortestText(reading.doubleValue)
+                                     : ShortestText(reading.floatValue);
     case 6:
       return com::Utf16ToUtf8(com::WideView(reading.stringValue));
     default:

@@ -44,7 +44,11 @@ QString FromAnsi(const char* text) {
 // when it begins (so the count stays exact while rows are added), waiting at
 // most the connection's busy timeout. Each row is stored under a savepoint:
 // a row that fails is dropped alone and the next row takes its number, as
-// it would have one reading later. Nothing is kept unless Commit succeeds.
+// it would have one reading later. Some failures (a full disk, an I/O
+// error, a trigger's RAISE(ROLLBACK)) end the whole transaction instead:
+// then the transaction is broken, every row of it is lost, and no later
+// row is stored (a savepoint would open a transaction of its own, outside
+// the lock). Nothing is kept unless Commit succeeds.
 class RowTransaction final {
  public:
   explicit RowTransaction(ado::Connection& connection)
@@ -61,25 +65,35 @@ class RowTransaction final {
   }
 
   bool Store(const QVariantList& values) {
+    if (broken_) return false;
     if (!insert_) {
       insert_.emplace(db_);
       if (!insert_->prepare(kInsert)) return Failed(*insert_);
     }
-    if (!Run("SAVEPOINT reading")) return false;
+    if (!Run("SAVEPOINT reading")) return Broken();
     for (int i = 0; i < values.size(); ++i) insert_->bindValue(i, values[i]);
-    if (insert_->exec()) return Run("RELEASE reading");
-    Failed(*insert_);
-    QSqlQuery(db_).exec("ROLLBACK TO reading");
-    QSqlQuery(db_).exec("RELEASE reading");
+    if (insert_->exec()) {
+      if (Run("RELEASE reading")) return true;
+    } else {
+      Failed(*insert_);
+    }
+    // The savepoint is there as long as the transaction is: undoing the row
+    // also tells whether the failure ended the transaction.
+    if (!QSqlQuery(db_).exec("ROLLBACK TO reading") || !QSqlQuery(db_).exec("RELEASE reading"))
+      return Broken();
     return false;
   }
 
   bool Commit() {
     insert_.reset();
-    if (!Run("COMMIT")) return false;
+    if (broken_ || !Run("COMMIT")) return false;
     begun_ = false;
     return true;
   }
+
+  // Whether a failure ended the transaction, and with it every row stored
+  // in it so far.
+  bool broken() const { return broken_; }
 
   // Gives the rows up and releases the lock.
   void Drop() {
@@ -89,6 +103,11 @@ class RowTransaction final {
   }
 
  private:
+  bool Broken() {
+    broken_ = true;
+    return false;
+  }
+
   bool Failed(const QSqlQuery& query) {
     connection_.Fail(query.lastError());
     return false;
@@ -125,6 +144,7 @@ class RowTransaction final {
   QSqlDatabase db_;
   std::optional<QSqlQuery> insert_;
   bool begun_ = false;
+  bool broken_ = false;
 };
 
 PendingRow RowOf(const CurrentReading& r) {
@@ -203,6 +223,7 @@ void AppendRows(Client& client, ado::Connection& connection, const std::vector<P
   }
   bool allStored = true;
   for (const PendingRow& row : rows) {
+    if (transaction.broken()) break;
     if (transaction.Store(RowValues(row, count + 1)))
       ++count;
     else
@@ -217,19 +238,21 @@ void AppendRows(Client& client, ado::Connection& connection, const std::vector<P
 
 // Appends rows to a server database in one transaction (the server numbers
 // them). Rows refused by the fence (the role went to another client) are
-// not an outage: that client records them.
+// not an outage: that client records them. They are counted in the log.
 void AppendServerRows(Client& client, ServerRecorder& server, const std::vector<PendingRow>& rows) {
   std::vector<QVariantList> values;
   values.reserve(rows.size());
   for (const PendingRow& row : rows) values.push_back(RowValues(row, 0));
   std::string error;
   bool fenced = false;
-  if (server.Store(values, client.dbWriter.roleHolder, &fenced, &error))
+  if (server.Store(values, client.dbWriter.roleHolder, &fenced, &error)) {
     ReportStored(client);
-  else if (fenced)
+  } else if (fenced) {
     client.dbWriter.fencedRows += static_cast<long>(rows.size());
-  else
+    LogRowsFenced(client, static_cast<long>(rows.size()));
+  } else {
     ReportOutage(client, error);
+  }
 }
 
 // Opens the database at databasePath once for rows. Recording stays on when

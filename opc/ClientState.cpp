@@ -37,9 +37,11 @@ RecordingBatch::RecordingBatch(Client& client)
   client_.dbWriter.batching = true;
 }
 
+// An inner batch (a tick that runs in the nested loop of a box that an
+// item list's load shows) stores what has been kept so far as well: no
+// reading waits for the operator.
 RecordingBatch::~RecordingBatch() {
-  if (!outer_) return;
-  client_.dbWriter.batching = false;
+  if (outer_) client_.dbWriter.batching = false;
   if (client_.flushDatabase)
     client_.flushDatabase(client_);
   else

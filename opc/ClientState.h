@@ -166,6 +166,9 @@ struct CurrentReading {
   float floatValue = 0;
   std::int32_t integerValue = 0;
   double doubleValue = 0;
+  // An analog item's reading of a 64-bit value: floatValue is that value
+  // narrowed, doubleValue the value itself, which the recording keeps.
+  bool floatFromDouble = false;
 };
 
 // What the address-space walk found. Capacities are limits: the walk stops
@@ -275,7 +278,9 @@ void RunDatabaseWork(Client& client, const std::function<void()>& work,
 
 // Collects the readings recorded while it lives (a tick, an item list) and
 // has flushDatabase store them at its end, in one transaction. A batch
-// inside another one joins it.
+// inside another one (a tick while a box of the item list's load is open)
+// stores at its own end everything kept so far; the outer one goes on
+// collecting.
 class RecordingBatch final {
  public:
   explicit RecordingBatch(Client& client);
@@ -287,6 +292,14 @@ class RecordingBatch final {
   Client& client_;
   bool outer_;
 };
+
+// Whether the client leaves the recording to another one: while the role
+// protocol runs (monitoring on) every client but the ACTIVE one, whatever
+// its first row holds; otherwise a client whose first row is the heartbeat
+// item and that does not hold the role.
+inline bool StandsBy(const ClientState& s) {
+  return s.isActive != 1 && (s.monitorEnabled == 1 || s.monitorItemPresent == 1);
+}
 
 // Convenience: the one-line box rewrite (insert the text at 0, delete line 1).
 void SetOneLineBox(ui::ListBox& box, std::string_view text);

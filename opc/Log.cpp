@@ -142,6 +142,26 @@ void LogWriteNotConnected(Client& client) {
             "*** Error writing value: check connection with OPC server.\n");
 }
 
+void LogWriteRefused(Client& client, std::string_view itemName, std::string_view reason) {
+  AppendLog(
+      client, LogOpen::Unchecked,
+      Join("*** WriteItem: the server refused the value for item ", itemName, ": ", reason, "\n"));
+}
+
+void LogRowsFenced(Client& client, long rows) {
+  AppendLog(client, LogOpen::Unchecked,
+            Join("WriteDatabase: ", rows, rows == 1 ? " row" : " rows",
+                 " not stored: this client no longer holds the active role (the active client "
+                 "records the readings)\n"));
+}
+
+void LogMonitorItemMissing(Client& client) {
+  AppendLog(client, LogOpen::Unchecked,
+            "*** Connection monitor: the first item is not OPC.ConnectionMonitor; clients that "
+            "share the recording as an active/standby pair each need it as their first item. "
+            "This client records only while it is ACTIVE.\n");
+}
+
 void LogMonitorWriteNotConnected(Client& client) {
   AppendLog(client, LogOpen::Unchecked, "*** Error writing connection monitor value. ***\n");
 }

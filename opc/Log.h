@@ -47,6 +47,13 @@ void LogCycleDuration(Client& client, std::string_view seconds);
 void LogReadGroupError(Client& client);
 void LogReadItemError(Client& client);
 void LogWriteNotConnected(Client& client);
+// A write of the operator's value that the server refused, with its reason.
+void LogWriteRefused(Client& client, std::string_view itemName, std::string_view reason);
+// Rows a server database did not take because this client's lease had
+// ended (another client records them).
+void LogRowsFenced(Client& client, long rows);
+// Monitoring switched on without the heartbeat item in the first row.
+void LogMonitorItemMissing(Client& client);
 void LogMonitorWriteNotConnected(Client& client);
 // Both lines of an empty string refused by the database writer.
 void LogEmptyStringRefused(Client& client);

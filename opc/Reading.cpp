@@ -185,10 +185,20 @@ std::string PlainText(const com::VARIANT& value) {
   return WideText(text->bstrVal);
 }
 
-void SetFloat(CurrentReading& r, double d) {
-  r.floatValue = static_cast<float>(d);
+void SetFloat(CurrentReading& r, float f) {
+  r.floatValue = f;
+  r.floatFromDouble = false;
   r.valueType = 4;
   r.floatTypeName = "float";
+}
+
+// An analog reading is a float by its type word; a 64-bit value keeps its
+// digits for the recording.
+void SetAnalog(CurrentReading& r, const com::VARIANT& value, double d) {
+  SetFloat(r, static_cast<float>(d));
+  if (value.vt == com::VT_R4) return;
+  r.doubleValue = d;
+  r.floatFromDouble = true;
 }
 
 void SetDouble(CurrentReading& r, double d) {
@@ -264,7 +274,7 @@ bool FormatValue(Client& client, const com::VARIANT& value, VARTYPE canonical, W
   double d = 0;
   if (euType != 0 && ToDouble(value, &d)) {
     text = FixedDecimal(d);
-    SetFloat(client.reading, d);
+    SetAnalog(client.reading, value, d);
     return true;
   }
   if (canonical == com::VT_VARIANT) {
@@ -319,10 +329,10 @@ void ShowReading(Client& client, const char* qualityText) {
   SetColumnRow(client.ui.qualities, row, qualityText);
 }
 
-// A STAND BY client with a heartbeat item leaves the recording to the
-// ACTIVE one, for every reading.
+// A STAND BY client leaves the recording to the ACTIVE one, for every
+// reading.
 bool MayRecord(const ClientState& s) {
-  return s.databaseWriting == 1 && (s.monitorItemPresent == 0 || s.isActive == 1);
+  return s.databaseWriting == 1 && !StandsBy(s);
 }
 
 void Record(Client& client) {
@@ -451,11 +461,17 @@ const char* QualityText(WORD quality) {
     default:
       break;
   }
-  // A substatus without a text of its own reads as its major quality; 0x80
-  // to 0xBF is no quality at all.
-  if (word < 0x40) return "Bad";
-  if (word >= 0xC0) return "Good";
-  return "Uncertain";
+  // A substatus without a text of its own reads as its major quality (bits
+  // 7-6). The major quality 10 (0x80 to 0xBF) is not used by OPC; like any
+  // word without a text of its own, it reads "Uncertain".
+  switch (word & 0xC0) {
+    case 0x00:
+      return "Bad";
+    case 0xC0:
+      return "Good";
+    default:
+      return "Uncertain";
+  }
 }
 
 com::SYSTEMTIME LocalSystemTime(const FILETIME& utc) {

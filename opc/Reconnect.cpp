@@ -199,28 +199,51 @@ struct Reconnector::Pending {
 Reconnector::Reconnector(Client& client, Probe probe, bool probeOnThread)
     : client_(client), probe_(std::move(probe)), probeOnThread_(probeOnThread) {}
 
-// A probe still running finishes on its own; its result is dropped.
-Reconnector::~Reconnector() = default;
+Reconnector::~Reconnector() {
+  Finish();
+}
+
+void Reconnector::Finish() {
+  finished_ = true;
+  pending_.reset();
+  if (thread_.joinable()) thread_.join();
+  threadState_.reset();
+}
+
+bool Reconnector::ProbeRunning() {
+  if (!thread_.joinable()) return false;
+  {
+    std::lock_guard<std::mutex> lock(threadState_->mutex);
+    if (!threadState_->done) return true;
+  }
+  thread_.join();
+  threadState_.reset();
+  return false;
+}
 
 bool Reconnector::Poll(Clock::time_point now) {
   const ClientState& s = client_.state;
-  if (s.connected == 0 || s.serverLost == 0) {
+  if (finished_ || s.connected == 0 || s.serverLost == 0) {
+    // A probe still running ends on its own; its result is dropped.
     pending_.reset();
     attempted_ = false;
     return false;
   }
   if (!pending_) {
     if (attempted_ && now - lastAttempt_ < kInterval) return false;
+    // The probe of an earlier outage has not answered yet.
+    if (probeOnThread_ && ProbeRunning()) return false;
     attempted_ = true;
     lastAttempt_ = now;
     pending_ = std::make_shared<Pending>();
     if (probeOnThread_) {
-      std::thread([pending = pending_, probe = probe_, target = s.lastConnect] {
+      threadState_ = pending_;
+      thread_ = std::thread([pending = pending_, probe = probe_, target = s.lastConnect] {
         const HRESULT hr = probe(target);
         std::lock_guard<std::mutex> lock(pending->mutex);
         pending->hr = hr;
         pending->done = true;
-      }).detach();
+      });
     } else {
       pending_->hr = probe_(s.lastConnect);
       pending_->done = true;
@@ -233,6 +256,7 @@ bool Reconnector::Poll(Clock::time_point now) {
     probed = pending_->hr;
   }
   pending_.reset();
+  if (probeOnThread_) ProbeRunning();  // ended: joined
   if (com::FAILED(probed)) return false;
   return com::SUCCEEDED(ReconnectServer(client_));
 }

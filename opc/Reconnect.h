@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "opc/ClientState.h"
 
@@ -53,6 +54,7 @@ class Reconnector final {
 
   // probeOnThread false runs the probe inside Poll (tests).
   explicit Reconnector(Client& client, Probe probe = ProbeServer, bool probeOnThread = true);
+  // Waits for a probe still running (Finish).
   ~Reconnector();
   Reconnector(const Reconnector&) = delete;
   Reconnector& operator=(const Reconnector&) = delete;
@@ -64,13 +66,23 @@ class Reconnector final {
   // a Disconnect in between drops a probe still running.
   bool Poll(Clock::time_point now);
 
+  // Waits until no probe runs any more (at most the activation's time-out,
+  // 10 s): the window's end calls it before anything a probe may reach
+  // (the activation and its operator prompt) goes. No probe starts later.
+  void Finish();
+
  private:
   struct Pending;
+  // Whether the probe thread still runs; joins it once it has ended.
+  bool ProbeRunning();
 
   Client& client_;
   Probe probe_;
   bool probeOnThread_;
-  std::shared_ptr<Pending> pending_;
+  bool finished_ = false;
+  std::shared_ptr<Pending> pending_;      // the probe whose result is waited for
+  std::shared_ptr<Pending> threadState_;  // the probe thread's, until joined
+  std::thread thread_;
   bool attempted_ = false;
   Clock::time_point lastAttempt_{};
 };

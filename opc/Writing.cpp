@@ -119,11 +119,11 @@ namespace {
 
 // One IOPCSyncIO::Write of one item, the sync interface queried and released
 // around it. The item's own result counts: a refused item (a read-only one)
-// is a failed write.
+// is a failed write; *error is the item's error, else the call's result.
 // A call that finds the server gone starts the outage (MarkServerLost) and
 // fails.
 bool SyncWrite(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE handle,
-               com::VARIANT* vtWriteValue, bool* lost = nullptr) {
+               com::VARIANT* vtWriteValue, bool* lost = nullptr, HRESULT* error = nullptr) {
   com::IOPCSyncIO* ptrIOPCSyncIO = nullptr;
   HRESULT hr = QueryInterfaceInto(itemMgt, com::IID_IOPCSyncIO, &ptrIOPCSyncIO);
   HRESULT* ptrErrors = nullptr;
@@ -131,11 +131,25 @@ bool SyncWrite(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE handle,
     hr = ptrIOPCSyncIO->Write(1, &handle, vtWriteValue, &ptrErrors);
     ptrIOPCSyncIO->Release();
   }
-  const bool ok = com::SUCCEEDED(hr) && !(ptrErrors && com::FAILED(ptrErrors[0]));
+  const bool itemFailed = ptrErrors && com::FAILED(ptrErrors[0]);
+  if (error) *error = itemFailed ? ptrErrors[0] : hr;
   FreeServerMemory(client, ptrErrors);
   const bool gone = MarkServerLost(client, hr);
   if (lost) *lost = gone;
-  return ok;
+  return com::SUCCEEDED(hr) && !itemFailed;
+}
+
+// A write the server refused (its rights, the item's range, what the
+// device answered): the box keeps its old words and adds the server's
+// reason; every refusal is a log line.
+void ShowWriteRefused(Client& client, const ItemRecord& row, HRESULT error) {
+  const std::string name = WideText(row.itemName.c_str());
+  const std::string reason = ServerErrorText(client, error);
+  FixedText<1024> msgBox;
+  msgBox.Format("Error writing data of item %s!\nProbaly read-only.\n%s", name.c_str(),
+                reason.c_str());
+  ShowWarning(client, msgBox.view(), "ReadGroup function");
+  LogWriteRefused(client, name, reason);
 }
 
 // A write that finds the connection gone shuts COM down and stops the
@@ -227,13 +241,10 @@ int WriteItem(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE /*serverHandl
     return 1;
   }
   bool lost = false;
+  HRESULT error = com::S_OK;
   if (!SyncWrite(client, itemMgt, client.table.serverHandles[s.currentItem], vtWriteValue.get(),
-                 &lost)) {
-    if (lost) return 1;
-    FixedText<1024> msgBox;
-    msgBox.Format("Error writing data of item %s!\nProbaly read-only.",
-                  WideText(row.itemName.c_str()).c_str());
-    ShowWarning(client, msgBox.view(), kCaption);
+                 &lost, &error)) {
+    if (!lost) ShowWriteRefused(client, row, error);
     return 1;
   }
   return 0;

@@ -314,7 +314,7 @@ void Commands::ConnectDatabase() {
   s.databaseWriting = 1;
   client_.dbWriter.outage = false;
   RunDatabaseWork(client_, [&] { client_.dbWriter.server.reset(); });  // read again
-  if (s.monitorItemPresent == 1 && s.isActive == 0) {
+  if (StandsBy(s)) {
     client_.ui.messageBox->Show("Error: only \"active\" client can write in database!",
                                 "Write Database", ui::Icon::Warning, ui::Owner::None);
     return;
@@ -324,8 +324,7 @@ void Commands::ConnectDatabase() {
 
 void Commands::DisconnectDatabase() {
   ClientState& s = client_.state;
-  if (s.databaseWriting == 1 && (s.isActive == 1 || s.monitorItemPresent == 0))
-    client_.ui.databaseStatus->SetText(kStopped);
+  if (s.databaseWriting == 1 && !StandsBy(s)) client_.ui.databaseStatus->SetText(kStopped);
   s.databaseWriting = 0;
   // Ends a server database's connection, on the thread it was used on.
   RunDatabaseWork(client_, [&] { client_.dbWriter.server.reset(); });
@@ -357,6 +356,17 @@ void Commands::OpenHelp() {
 void Commands::ConnectionMonitor() {
   int enabled = cycle_.roles().MonitorCommand(cycle_.periodMs());
   shell_.CheckMenuItem(IDM_MONITOR, enabled == 1);
+  // The role protocol runs without the heartbeat item too (only the ACTIVE
+  // client records); the operator learns what the pair needs.
+  if (enabled == 1 && client_.state.monitorItemPresent == 0) {
+    Warn(
+        "Connection Monitor is on, but the first item is not OPC.ConnectionMonitor.\nClients "
+        "that share the recording as an active/standby pair each need OPC.ConnectionMonitor as "
+        "their first item: the ACTIVE client writes its heartbeat there.\nThis client records "
+        "only while it is ACTIVE.",
+        "Connection monitor");
+    LogMonitorItemMissing(client_);
+  }
 }
 
 void Commands::CommitComputerName() {
@@ -401,6 +411,9 @@ void Commands::OnDestroy() {
   cycle_.roles().Exit();
   cycle_.Stop();
   client_.state.serverLost = 0;  // no more attempts to connect again
+  // A probe may be asking the activation (and its prompt) for a server:
+  // both go with the window.
+  cycle_.EndReconnection();
   if (client_.state.ptrIMalloc != nullptr) com::CoUninitialize();
 }
 

@@ -101,7 +101,7 @@ unsigned ReadCycle::ReadItemCommand() {
     periodMs_ = period;
   }
   if (s.databaseWriting == 1) {
-    if (s.monitorItemPresent == 1 && s.isActive == 0) return period;
+    if (StandsBy(s)) return period;
     client_.ui.messageBox->Show(
         "Information: read/write cycle duration is set\n(or changed while writing in database).",
         "WriteDatabase function", ui::Icon::Information, ui::Owner::None);

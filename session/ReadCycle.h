@@ -56,6 +56,9 @@ class ReadCycle final {
 
   // KillTimer.
   void Stop() { timer_.Stop(); }
+  // The window's end: waits for a reconnection probe still running, and
+  // starts no other.
+  void EndReconnection() { reconnector_.Finish(); }
 
   // The active/standby protocol of this client (Connection Monitor,
   // Disconnect and exit use it too).

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <climits>
 #include <cstdlib>
+#include <ctime>
+#include <fstream>
 #include <random>
 
 #include "opc/Log.h"
@@ -18,6 +20,7 @@ namespace {
 constexpr const char* kHolderKey = "ActiveClient";
 constexpr const char* kCycleKey = "ActiveCycle";
 constexpr const char* kLeaseKey = "LeaseUntil";
+constexpr const char* kLeaseClockKey = "LeaseClock";
 constexpr const char* kReleasedKey = "Released";
 
 // A lease further ahead than this beyond its own length was written by a
@@ -57,6 +60,22 @@ long long WallClockMs() {
   return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
 }
 
+long long BootClockMs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_BOOTTIME, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000;
+}
+
+std::string BootClockName() {
+  static const std::string name = [] {
+    std::ifstream file("/proc/sys/kernel/random/boot_id");
+    std::string id;
+    std::getline(file, id);
+    return "boottime:" + (id.empty() ? std::string("unknown") : id);
+  }();
+  return name;
+}
+
 std::string MakeClientIdentity() {
   char host[256] = "localhost";
   if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
@@ -66,6 +85,17 @@ std::string MakeClientIdentity() {
   std::snprintf(tail, sizeof tail, ":%ld:%08x", static_cast<long>(::getpid()),
                 static_cast<unsigned>(random()));
   return std::string(host) + tail;
+}
+
+long long ConfigIniRoleStore::LeaseOnThisClock(const std::string& leaseText,
+                                               const std::string& clock, long long now) const {
+  const long long lease = Number(leaseText);
+  if (clock == clockName_ || lease <= 0) return lease;
+  if (!clock.empty()) return 0;  // another boot: its holder is gone
+  // Written by an older client on the wall clock: the time it has left.
+  const long long left = lease - WallClockMs();
+  if (left <= 0) return 0;
+  return left > LLONG_MAX - now ? LLONG_MAX : now + left;
 }
 
 bool ConfigIniRoleStore::Update(const std::function<bool(RoleRecord&, long long)>& change) {
@@ -78,7 +108,8 @@ bool ConfigIniRoleStore::Update(const std::function<bool(RoleRecord&, long long)
         before.number = Flag(read(kNumberKey));
         before.holder = read(kHolderKey);
         before.cycleMs = Number(read(kCycleKey));
-        before.leaseUntil = Number(read(kLeaseKey));
+        const std::string clock = read(kLeaseClockKey);
+        before.leaseUntil = LeaseOnThisClock(read(kLeaseKey), clock, now);
         before.released = read(kReleasedKey);
         RoleRecord after = before;
         profile::ProfileChanges changes;
@@ -90,7 +121,9 @@ bool ConfigIniRoleStore::Update(const std::function<bool(RoleRecord&, long long)
         set(kNumberKey, after.number != before.number, std::to_string(after.number));
         set(kHolderKey, after.holder != before.holder, after.holder);
         set(kCycleKey, after.cycleMs != before.cycleMs, std::to_string(after.cycleMs));
-        set(kLeaseKey, after.leaseUntil != before.leaseUntil, std::to_string(after.leaseUntil));
+        const bool leaseChanged = after.leaseUntil != before.leaseUntil;
+        set(kLeaseKey, leaseChanged, std::to_string(after.leaseUntil));
+        set(kLeaseClockKey, leaseChanged && clock != clockName_, clockName_);
         set(kReleasedKey, after.released != before.released, after.released);
         return changes;
       },

@@ -43,20 +43,36 @@ class RoleStore {
   virtual bool Update(const std::function<bool(RoleRecord& record, long long nowMs)>& change) = 0;
 };
 
-// Milliseconds of the wall clock, which every client of a machine shares.
+// Milliseconds of the wall clock (older clients counted their leases in
+// it).
 long long WallClockMs();
+// Milliseconds since the computer started (CLOCK_BOOTTIME): every process
+// of the computer shares it, nobody sets it, and it goes on while the
+// computer sleeps, so a clock step never ends a healthy client's lease.
+long long BootClockMs();
+// Names the boot that BootClockMs counts from ("boottime:" and the
+// kernel's boot id): a lease of an earlier boot holds nothing.
+std::string BootClockName();
 
 // The record as keys of [Clients] in Config.ini, each step under the
-// profile writers' lock; only the keys that changed are written.
+// profile writers' lock; only the keys that changed are written. The lease
+// is counted on nowMs, whose name (clockName) goes into LeaseClock beside
+// it; a lease of a record without LeaseClock was counted on the wall clock
+// and is read on it.
 class ConfigIniRoleStore final : public RoleStore {
  public:
-  explicit ConfigIniRoleStore(const Client& client, std::function<long long()> nowMs = WallClockMs)
-      : client_(client), nowMs_(std::move(nowMs)) {}
+  explicit ConfigIniRoleStore(const Client& client, std::function<long long()> nowMs = BootClockMs,
+                              std::string clockName = BootClockName())
+      : client_(client), nowMs_(std::move(nowMs)), clockName_(std::move(clockName)) {}
   bool Update(const std::function<bool(RoleRecord&, long long)>& change) override;
 
  private:
+  long long LeaseOnThisClock(const std::string& leaseText, const std::string& clock,
+                             long long now) const;
+
   const Client& client_;
   std::function<long long()> nowMs_;
+  std::string clockName_;
 };
 
 // The lease is this many of the active client's cycles long: a standby

@@ -45,13 +45,14 @@ bool ServerRoleStore::Connect() {
   if (!query.exec("SELECT to_regclass('tagwellrole') IS NOT NULL") || !query.next() ||
       (!query.value(0).toBool() && !query.exec(kCreateTable)) || !query.exec(kCreateRow)) {
     connection_.reset();
-    retryAt_ = now + kRetryDelay;
+    retryAt_ = std::chrono::steady_clock::now() + kRetryDelay;
     return false;
   }
   return true;
 }
 
-bool ServerRoleStore::Step(const std::function<bool(RoleRecord&, long long)>& change) {
+// *asked: the record was handed to change (a step is repeated only before).
+bool ServerRoleStore::Step(const std::function<bool(RoleRecord&, long long)>& change, bool* asked) {
   QSqlQuery query(connection_->Database());
   if (!query.exec("BEGIN")) return false;
   if (!query.exec(QString("SELECT Active, Number, Holder, ActiveCycle, LeaseUntil, Released, %1 "
@@ -67,6 +68,7 @@ bool ServerRoleStore::Step(const std::function<bool(RoleRecord&, long long)>& ch
   record.leaseUntil = query.value(4).toLongLong();
   record.released = query.value(5).toString().toStdString();
   const long long now = query.value(6).toLongLong();
+  *asked = true;
   if (change(record, now)) {
     query.prepare(
         "UPDATE TagwellRole SET Active = ?, Number = ?, Holder = ?, Host = ?, ActiveCycle = ?, "
@@ -83,12 +85,22 @@ bool ServerRoleStore::Step(const std::function<bool(RoleRecord&, long long)>& ch
   return query.exec("COMMIT");
 }
 
-bool ServerRoleStore::Update(const std::function<bool(RoleRecord&, long long)>& change) {
-  if (!Connect()) return false;
-  if (Step(change)) return true;
+void ServerRoleStore::Drop() {
   if (connection_->Database().isOpen()) QSqlQuery(connection_->Database()).exec("ROLLBACK");
   connection_->Close();
   connection_.reset();
+}
+
+bool ServerRoleStore::Update(const std::function<bool(RoleRecord&, long long)>& change) {
+  if (!Connect()) return false;
+  bool asked = false;
+  if (Step(change, &asked)) return true;
+  if (!asked && ServerConnectionLost(*connection_)) {
+    Drop();
+    if (!Connect()) return false;
+    if (Step(change, &asked)) return true;
+  }
+  Drop();
   return false;
 }
 

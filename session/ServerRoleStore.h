@@ -18,12 +18,15 @@ class ServerRoleStore final : public RoleStore {
   explicit ServerRoleStore(ServerDatabase database) : database_(std::move(database)) {}
   // False when the database cannot be reached or the step fails; the
   // connection is then made again on a later step, not sooner than a second
-  // after a failed attempt.
+  // after a failed attempt. A connection the server ended since the last
+  // step (it restarted, say) is made again at once and the step tried once
+  // on the new one.
   bool Update(const std::function<bool(RoleRecord&, long long)>& change) override;
 
  private:
   bool Connect();
-  bool Step(const std::function<bool(RoleRecord&, long long)>& change);
+  bool Step(const std::function<bool(RoleRecord&, long long)>& change, bool* asked);
+  void Drop();
 
   ServerDatabase database_;
   std::shared_ptr<ado::Connection> connection_;

@@ -9,7 +9,9 @@
 #include <unistd.h>
 
 #include <climits>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 
@@ -237,6 +239,51 @@ TEST_F(ConfigIniTest, RoleBoxKeepsOneLine) {
   EXPECT_EQ(a.window.roleBox.Lines(), std::vector<std::string>{"ERROR"});
   Client windowless(WindowPorts{}, dir.path());
   ShowRole(windowless, kRoleActive);  // no box: nothing to show, nothing to break
+}
+
+long long ClockMs(clockid_t clock) {
+  timespec now{};
+  ::clock_gettime(clock, &now);
+  return now.tv_sec * 1000LL + now.tv_nsec / 1'000'000;
+}
+
+// The lease counts on the time since the computer started, which setting
+// the clock does not move. An older client's lease (on the wall clock,
+// without LeaseClock) is read on its clock; one of an earlier start of the
+// computer holds nothing.
+TEST(ConfigIniLease, CountsOnTheBootClockAndReadsOlderRecordsOnTheirs) {
+  std::ifstream bootId("/proc/sys/kernel/random/boot_id");
+  std::string ours;
+  std::getline(bootId, ours);
+  ours = "boottime:" + ours;
+  const std::string wall = std::to_string(ClockMs(CLOCK_REALTIME) + 1500);
+  const std::string boot = std::to_string(ClockMs(CLOCK_BOOTTIME) + 1500);
+  // The lease of the record, and whether it holds the role.
+  const std::pair<std::string, bool> cases[] = {
+      {"", false},
+      {"LeaseUntil=" + wall + "\n", true},
+      {"LeaseUntil=" + std::to_string(ClockMs(CLOCK_REALTIME) - 1) + "\n", false},
+      {"LeaseUntil=" + boot + "\nLeaseClock=boottime:0\n", false},
+      {"LeaseUntil=" + boot + "\nLeaseClock=" + ours + "\n", true},
+  };
+  for (const auto& [lease, held] : cases) {
+    SCOPED_TRACE(lease);
+    TempDir dir;
+    WriteFile(dir.File(kConfigFileName),
+              "[Clients]\nActive=1\nActiveClient=other:1:1\nActiveCycle=1000\n" + lease);
+    Client client(WindowPorts{}, dir.path());
+    ConfigIniRoleStore store(client);
+    ActiveStandby roles(client, store, "me:1:1");
+    const long long before = ClockMs(CLOCK_BOOTTIME);
+    roles.MonitorCommand(1000);
+    EXPECT_EQ(client.state.isActive, held ? 0 : 1);
+    if (held) continue;
+    const std::string config = ReadFile(dir.File(kConfigFileName));
+    EXPECT_NE(config.find("\nLeaseClock=" + ours + "\n"), std::string::npos) << config;
+    const long long until = std::atoll(config.c_str() + config.find("\nLeaseUntil=") + 12);
+    EXPECT_GE(until, before + 2000) << config;
+    EXPECT_LE(until, ClockMs(CLOCK_BOOTTIME) + 2000) << config;
+  }
 }
 
 }  // namespace

@@ -143,6 +143,30 @@ TEST_F(RolesTest, LeavingClientsResetTheRecord) {
   EXPECT_EQ(Config(), "[Clients]\nActive=0\nNumber=0\n");
 }
 
+// Without the heartbeat item the role still decides who records, and each
+// operator is told what the pair needs.
+TEST_F(RolesTest, WithoutTheHeartbeatItemOnlyTheActiveClientRecords) {
+  static int recorded = 0;
+  auto a = std::make_unique<TestWindow>(folder_.path());
+  auto b = std::make_unique<TestWindow>(folder_.path());
+  for (TestWindow* w : {a.get(), b.get()}) {
+    testing::ConnectTo(*w);
+    testing::AddTypedItem(*w, "Line1.Count");
+    testing::AddTypedItem(*w, "Boiler.Pressure");
+    w->Command(IDC_READ_BUTTON);
+    w->client().writeDatabase = [](Client&) { return ++recorded, 0; };
+    w->client().state.databaseWriting = 1;
+    w->Command(IDM_MONITOR);
+    ASSERT_EQ(w->messages.shown.size(), 1u);
+    EXPECT_EQ(w->messages.shown[0].caption, "Connection monitor");
+  }
+  for (int round = 0; round < 4; ++round) Tick(*a), Tick(*b);
+  EXPECT_EQ(recorded, 8) << "two items in four ticks, by the active client alone";
+  EXPECT_NE(ReadFile(folder_.File("Logfile.txt"))
+                .find("*** Connection monitor: the first item is not OPC.ConnectionMonitor;"),
+            std::string::npos);
+}
+
 // The record as another client left it: whatever a file may hold.
 class RecordStore final : public RoleStore {
  public:

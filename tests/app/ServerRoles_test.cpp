@@ -7,6 +7,7 @@
 
 #include <QThread>
 
+#include "db/Database.h"
 #include "session/Roles.h"
 #include "resources/ResourceIds.h"
 #include "tests/app/AppTestSupport.h"
@@ -190,6 +191,27 @@ TEST_F(ServerRolesTest, WithoutTheDatabaseNobodyIsActiveAndOneTakesOverWhenItIsB
     Tick(*b);
     EXPECT_EQ(Active(*a) + Active(*b), 1) << round;
   }
+}
+
+// A restart of the database server ends the clients' connections between
+// two ticks: the next tick makes them again and the active client keeps its
+// role and records that tick, without a word in the log.
+TEST_F(ServerRolesTest, ConnectionsTheServerEndedAreMadeAgainInTheNextTick) {
+  auto a = StartClient(folderA_);
+  a->client().writeDatabase = &WriteDatabase;
+  a->client().flushDatabase = &FlushDatabase;
+  a->Command(IDM_MONITOR);
+  Tick(*a);
+  ASSERT_EQ(Sql("SELECT count(*) FROM OPCvalues"), "2\n");
+  EXPECT_EQ(Sql("SELECT count(pg_terminate_backend(pid)) > 0 FROM pg_stat_activity WHERE "
+                "datname = current_database() AND pid <> pg_backend_pid()"),
+            "t\n");
+  Tick(*a);
+  EXPECT_EQ(Active(*a), 1);
+  EXPECT_EQ(Sql("SELECT count(*) FROM OPCvalues"), "4\n");
+  const std::string log = testing::ReadFile(folderA_.File("Logfile.txt"));
+  EXPECT_EQ(log.find("*** WriteDatabase error:"), std::string::npos) << log;
+  EXPECT_EQ(log.find("STAND BY"), std::string::npos) << log;
 }
 
 }  // namespace

@@ -178,6 +178,20 @@ TEST_F(ServerDatabaseTest, RowsGoInOnlyUnderTheWritersOwnLiveLease) {
   EXPECT_EQ(Sql("SELECT count(*) FROM OPCvalues"), "1\n");
 }
 
+// Rows the lease check turns away are no outage, but the log counts them.
+TEST_F(ServerDatabaseTest, RowsTurnedAwayByTheLeaseAreCountedInOneLine) {
+  fake_.client.dbWriter.roleHolder = "me";  // holds no lease
+  fake_.client.flushDatabase = &FlushDatabase;
+  {
+    RecordingBatch tick(fake_.client);
+    for (int i = 0; i < 3; ++i) WriteDatabase(fake_.client);
+  }
+  EXPECT_EQ(Sql("SELECT count(*) FROM OPCvalues"), "0\n");
+  EXPECT_EQ(Log(),
+            "WriteDatabase: 3 rows not stored: this client no longer holds the active role (the "
+            "active client records the readings)\n");
+}
+
 TEST_F(ServerDatabaseTest, AnOutageIsOneLogEntryAndRecordingResumes) {
   EXPECT_EQ(WriteDatabase(fake_.client), 0);
   ASSERT_TRUE(cluster_->Stop()) << cluster_->error();

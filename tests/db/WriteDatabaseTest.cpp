@@ -37,6 +37,7 @@ void SetReading(Client& client, const char* itemName, int valueType) {
   r.qualityText = "Good";
   r.hour = 14, r.minute = 5, r.second = 59, r.day = 29, r.month = 2, r.year = 2024;
   r.valueType = valueType;
+  r.floatFromDouble = false;
   r.booleanTypeName = "boolean";
   r.integerTypeName = "integer";
   r.longTypeName = "long";
@@ -113,6 +114,12 @@ TEST_P(WriteDatabaseTest, NumberKeepsTheLow16BitsAsASignedValue) {
   EXPECT_THAT(WriteRows(2), ElementsAre("0", "1"));
 }
 
+// An analog item's reading of a 64-bit value, as the readers leave it.
+void Analog(CurrentReading& r, double d) {
+  r.floatValue = static_cast<float>(r.doubleValue = d);
+  r.floatFromDouble = true;
+}
+
 struct ValueCase {
   const char* name;
   int valueType;
@@ -132,6 +139,10 @@ const ValueCase kValueCases[] = {
     {"float", 4, [](CurrentReading& r) { r.floatValue = 0.1f; }, "float", "0.1"},
     {"large float", 4, [](CurrentReading& r) { r.floatValue = -3.4028235e38f; }, "float",
      "-3.4028235e+38"},
+    {"analog level", 4, [](CurrentReading& r) { Analog(r, 50.01221001221001); }, "float",
+     "50.01221001221001"},
+    {"analog meter total", 4, [](CurrentReading& r) { Analog(r, 123456789.5); }, "float",
+     "123456789.5"},
     {"double", 5, [](CurrentReading& r) { r.doubleValue = 0.1 + 0.2; }, "double",
      "0.30000000000000004"},
     {"whole double", 5, [](CurrentReading& r) { r.doubleValue = 1500; }, "double", "1500"},
@@ -408,6 +419,50 @@ TEST_P(WriteDatabaseTest, AFailingRowOrAHeldLockInATick) {
   EXPECT_EQ(SqlPeek(path_).Scalar("SELECT count(*) FROM OPCvalues"), "2");
   EXPECT_EQ(Log().find("*** WriteDatabase error:"), Log().rfind("*** WriteDatabase error:"))
       << "the outage goes on: still one entry";
+}
+
+// A tick that runs while a box of an item list's load is open stores its
+// rows (and the load's so far) at its own end, not when the box is closed.
+TEST_P(WriteDatabaseTest, ATickInsideAnotherBatchStoresItsRowsAtItsEnd) {
+  client().flushDatabase = &FlushDatabase;
+  {
+    RecordingBatch load(client());
+    WriteDatabase(client());
+    {
+      RecordingBatch tick(client());
+      WriteDatabase(client());
+    }
+    EXPECT_THAT(Numbers(), ElementsAre("1", "2"));
+    WriteDatabase(client());
+    EXPECT_THAT(Numbers(), ElementsAre("1", "2")) << "the load still collects";
+  }
+  EXPECT_THAT(Numbers(), ElementsAre("1", "2", "3"));
+}
+
+// A failure that ends the whole transaction (a full disk, an I/O error; a
+// trigger's RAISE(ROLLBACK) does the same) costs the whole tick: nothing of
+// it is stored outside the lock, and the next tick numbers from what the
+// table holds.
+TEST_P(WriteDatabaseTest, AFailureThatEndsTheTransactionDropsTheWholeTick) {
+  ASSERT_TRUE(SqlPeek(path_).Exec(
+      "CREATE TRIGGER refuse BEFORE INSERT ON OPCvalues WHEN NEW.Name = 'Bad.Item' "
+      "BEGIN SELECT RAISE(ROLLBACK, 'refused'); END"));
+  client().flushDatabase = &FlushDatabase;
+  for (const auto& tick : {std::vector<const char*>{"A", "Bad.Item", "C", "D"}, {"E"}}) {
+    RecordingBatch batch(client());
+    for (const char* name : tick) {
+      SetReading(client(), name, 5);
+      WriteDatabase(client());
+    }
+  }
+  EXPECT_EQ(SqlPeek(path_).Rows("SELECT Number, Name FROM OPCvalues"),
+            (std::vector<std::vector<std::string>>{{"1", "E"}}));
+  EXPECT_THAT(Log(), HasSubstr("Description = refused\n"));
+  EXPECT_EQ(Log().find("*** WriteDatabase error:"), Log().rfind("*** WriteDatabase error:"));
+  EXPECT_THAT(Log(), ::testing::Not(HasSubstr("no transaction is active")));
+  if (GetParam()) {
+    EXPECT_EQ(SqlPeek(path_).Scalar("SELECT Rows FROM OPCvaluesRowCount"), "1");
+  }
 }
 
 TEST_P(WriteDatabaseTest, RecordsAlikeWithAndWithoutAnApplicationObject) {

@@ -35,7 +35,7 @@ class ModbusServerProcess : public ::testing::Test {
                   "\" periodMs=\"200\">\n"
                   "    <Item name=\"Count\" register=\"holdingRegister\" address=\"0\"/>\n"
                   "    <Item name=\"Level\" register=\"inputRegister\" address=\"0\"\n"
-                  "          rawLow=\"0\" rawHigh=\"1000\" euLow=\"0\" euHigh=\"10\"/>\n"
+                  "          rawLow=\"0\" rawHigh=\"4095\" euLow=\"0\" euHigh=\"100\"/>\n"
                   "    <Item name=\"SetPoint\" register=\"holdingRegister\" address=\"10\"\n"
                   "          encoding=\"float32\"/>\n"
                   "  </ModbusDevice>\n"
@@ -61,7 +61,7 @@ class ModbusServerProcess : public ::testing::Test {
     database_ = work_.File("plant.db");
     Shell("sqlite3 '" + database_ + "' < '" + std::string(TAGWELL_SOURCE) + "/db/OPCvalues.sql'");
     ASSERT_TRUE(peer_.Set("hr", 0, {321}));
-    ASSERT_TRUE(peer_.Set("ir", 0, {250}));
+    ASSERT_TRUE(peer_.Set("ir", 0, {2048}));
   }
 
   std::string Rows(const std::string& name) {
@@ -85,7 +85,8 @@ TEST_F(ModbusServerProcess, RecordsTheDeviceAndWritesItsSetPoint) {
   EXPECT_EQ(client.Ask("database " + database_), "ok writing=1");
   ASSERT_TRUE(WaitUntil([&] { return !Rows("Press.Level").empty(); }, 20s));
   EXPECT_EQ(Rows("Press.Count"), "long 321 Good\n");
-  EXPECT_EQ(Rows("Press.Level"), "float 2.5 Good\n");
+  // A scaled level is a float with all the digits of its reading.
+  EXPECT_EQ(Rows("Press.Level"), "float 50.01221001221001 Good\n");
 
   EXPECT_EQ(client.Ask("select 1"), "ok row=1");
   EXPECT_EQ(client.Ask("write 12.5"), "ok");

@@ -143,5 +143,27 @@ TEST_F(LostServerTest, AProbeThatDoesNotAnswerNeverHoldsTheWindow) {
   EXPECT_EQ(probes, 1);
 }
 
+// The window's end waits for a probe still running: afterwards nothing of
+// the probe runs on (it may reach the activation and its operator prompt,
+// which go with the window).
+TEST_F(LostServerTest, AReconnectorEndsOnlyAfterItsProbe) {
+  Connect(kTestServerProgId);
+  Add("Boiler.Setpoint");
+  MarkServerLost(client, com::RPC_E_TIMEOUT);
+  std::atomic<bool> go = false, ended = false;
+  auto reconnector = std::make_unique<Reconnector>(
+      client,
+      [&](const ConnectTarget&) {
+        WaitFor([&] { return go.load(); });
+        ended = true;
+        return com::RPC_S_SERVER_UNAVAILABLE;
+      },
+      true);
+  EXPECT_FALSE(reconnector->Poll(Reconnector::Clock::now()));
+  go = true;
+  reconnector.reset();
+  EXPECT_TRUE(ended);
+}
+
 }  // namespace
 }  // namespace tagwell::testing

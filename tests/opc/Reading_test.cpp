@@ -39,8 +39,9 @@ TEST_F(ReadingTest, QualityTextsWithoutLimitBitsAndByMajorQuality) {
       {0xC3, "Good"},
       {0x56, "Uncertain - exceeded limits for engineering units"},
       {0x58, "Uncertain"},  // sensor not accurate
-      {0x9F, "Uncertain"},  // 0x80-0xBF is no quality
-      {0x01C0, "Good"},     // vendor bits
+      {0x80, "Uncertain"},  // 0x80-0xBF: a major quality OPC does not use
+      {0x9F, "Uncertain"},
+      {0x01C0, "Good"},  // vendor bits
   };
   for (const auto& [word, text] : words) EXPECT_STREQ(QualityText(word), text) << word;
 }

@@ -123,7 +123,7 @@ TEST_F(WritingTest, WritesThatCannotOrMayNotBeMadeAreRefused) {
             (Lines{"Error: no value can be written to item Line1.Recipe:\nits data type "
                    "VT_FLOAT_ARRAY has no conversion.",
                    "Error writing data of item Diagnostics.Values.LargeUnsigned!\nProbaly "
-                   "read-only.",
+                   "read-only.\nThe item's access rights do not allow the operation.",
                    "Error: \"2,5\" cannot be written to item Diagnostics.Values.Double:\nthe "
                    "item takes a number from -1.797693e+308 to 1.797693e+308, with a decimal "
                    "point.\nNothing was written.",
@@ -133,6 +133,11 @@ TEST_F(WritingTest, WritesThatCannotOrMayNotBeMadeAreRefused) {
   EXPECT_EQ(Captions(), (Lines{"Write Item", "ReadGroup function", "Write Item", "Write Item",
                                "Write Item", "Write Item"}));
   EXPECT_EQ(ServerValue("Diagnostics.Values.Double")->dblVal, 2.5);
+  // Only the server's refusal is logged, with its reason.
+  EXPECT_EQ(Log().substr(Log().find("*** WriteItem")),
+            "*** WriteItem: the server refused the value for item "
+            "Diagnostics.Values.LargeUnsigned: The item's access rights do not allow the "
+            "operation.\n");
 }
 
 // The table keeps the rows of the previous session after a Disconnect; the
