@@ -96,7 +96,7 @@ struct PumpSeen {
 
 TEST_F(FaultTest, AWaitingCallRunsItsThreadsPumpAndRefusesCallsFromIt) {
   auto server = Connect(5s);
-  PumpSeen::server = server.get();
+  PumpSeen::server = server.Get();
   script_->HangOn(Call::GetStatus, 300ms);
   SetCallWaitPump(&PumpSeen::Pump);
   OPCSERVERSTATUS* status = nullptr;
