@@ -12,21 +12,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/registry/Registry.h"
 #include "rpc/Endpoint.h"
 
 namespace tagwell::rpc {
 
 namespace {
-
-std::string HomeConfig() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  if (config && config[0] == '/') return config;
-  const char* home = std::getenv("HOME");
-  if (home && home[0] == '/') return std::string(home) + "/.config";
-  if (const passwd* entry = ::getpwuid(::geteuid()); entry && entry->pw_dir)
-    return std::string(entry->pw_dir) + "/.config";
-  return "/tmp";
-}
 
 // The words of a line without its comment; empty for a comment line.
 std::vector<std::string> Words(const std::string& line) {
@@ -66,15 +57,11 @@ std::string ReadWhole(const std::string& path) {
 }  // namespace
 
 bool MakePrivateFolders(const std::string& folder) {
-  if (folder.empty() || folder == "." || folder == "/") return true;
-  if (::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) return true;
-  if (errno != ENOENT) return false;
-  return MakePrivateFolders(FolderOf(folder)) &&
-         (::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST);
+  return registry::MakeOwnFolders(folder);
 }
 
 std::string ConfigFolder(const std::string& name) {
-  return HomeConfig() + "/" + name;
+  return registry::UserConfigHome() + "/" + name;
 }
 
 std::string ClientIdentityPath() {

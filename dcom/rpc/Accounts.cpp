@@ -11,31 +11,11 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/registry/Registry.h"
+
 namespace tagwell::dcom {
 
 namespace {
-
-std::string ConfigHome() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  if (config && config[0] == '/') return config;
-  const char* home = std::getenv("HOME");
-  if (home && home[0] == '/') return std::string(home) + "/.config";
-  if (const passwd* entry = ::getpwuid(::geteuid()); entry && entry->pw_dir)
-    return std::string(entry->pw_dir) + "/.config";
-  return "/tmp";
-}
-
-std::string FolderOf(const std::string& path) {
-  auto slash = path.rfind('/');
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool MakeFolders(const std::string& folder) {
-  if (folder.empty() || folder == "." || folder == "/") return true;
-  if (::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) return true;
-  if (errno != ENOENT) return false;
-  return MakeFolders(FolderOf(folder)) && (::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST);
-}
 
 std::vector<std::string> Words(const std::string& line) {
   std::vector<std::string> words;
@@ -71,8 +51,8 @@ bool SameName(const std::string& a, const std::string& b) {
 }
 
 bool Rewrite(const std::string& path, const std::string& text, std::string* error) {
-  if (!MakeFolders(FolderOf(path))) {
-    *error = "cannot create " + FolderOf(path) + ": " + std::strerror(errno);
+  if (!registry::MakeOwnFolders(registry::ParentFolder(path))) {
+    *error = "cannot create " + registry::ParentFolder(path) + ": " + std::strerror(errno);
     return false;
   }
   std::string temporary = path + ".new" + std::to_string(::getpid());
@@ -102,7 +82,7 @@ std::string HexText(ByteView bytes) {
 }
 
 std::string DcomAccountsPath() {
-  return ConfigHome() + "/tagwell-server/dcom-accounts";
+  return registry::UserConfigHome() + "/tagwell-server/dcom-accounts";
 }
 
 std::optional<std::pair<std::string, std::string>> SplitAccountName(const std::string& name) {

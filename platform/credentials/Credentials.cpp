@@ -11,30 +11,10 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/registry/Registry.h"
+
 namespace tagwell::credentials {
 namespace {
-
-std::string ConfigHome() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  if (config && config[0] == '/') return config;
-  const char* home = std::getenv("HOME");
-  if (home && home[0] == '/') return std::string(home) + "/.config";
-  if (const passwd* entry = ::getpwuid(::geteuid()); entry && entry->pw_dir)
-    return std::string(entry->pw_dir) + "/.config";
-  return "/tmp";
-}
-
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-}
-
-bool MakeFolders(const std::string& folder) {
-  if (folder.empty() || folder == "." || folder == "/") return true;
-  if (::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) return true;
-  if (errno != ENOENT) return false;
-  return MakeFolders(FolderOf(folder)) && (::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST);
-}
 
 std::string Escape(const std::string& field) {
   static const char* kHex = "0123456789ABCDEF";
@@ -111,8 +91,9 @@ std::optional<std::string> ReadPrivate(const std::string& path, std::string* err
 }
 
 bool WritePrivate(const std::string& path, const std::string& text, std::string* error) {
-  if (!MakeFolders(FolderOf(path))) {
-    if (error) *error = "cannot create " + FolderOf(path) + ": " + std::strerror(errno);
+  if (!registry::MakeOwnFolders(registry::ParentFolder(path))) {
+    if (error)
+      *error = "cannot create " + registry::ParentFolder(path) + ": " + std::strerror(errno);
     return false;
   }
   const std::string temporary = path + ".new" + std::to_string(::getpid());
@@ -146,7 +127,7 @@ std::string Credentials::Describe() const {
 }
 
 std::string FileCredentialStore::DefaultPath() {
-  return ConfigHome() + "/tagwell/credentials";
+  return registry::UserConfigHome() + "/tagwell/credentials";
 }
 
 std::optional<Credentials> FileCredentialStore::Find(const std::string& computer,

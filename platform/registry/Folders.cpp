@@ -97,6 +97,26 @@ std::string ClaimPrivateFolder(const std::string& path) {
 
 }  // namespace
 
+std::string UserConfigHome() {
+  std::string config = AbsoluteFromEnv("XDG_CONFIG_HOME");
+  if (!config.empty()) return config;
+  std::string home = HomeFolder();
+  return home.empty() ? "/tmp" : home + "/.config";
+}
+
+std::string ParentFolder(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+}
+
+bool MakeOwnFolders(const std::string& folder) {
+  if (folder.empty() || folder == "." || folder == "/") return true;
+  if (::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) return true;
+  if (errno != ENOENT) return false;
+  return MakeOwnFolders(ParentFolder(folder)) &&
+         (::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST);
+}
+
 std::vector<std::string> DefaultFolders() {
   std::vector<std::string> folders;
   std::string configHome = AbsoluteFromEnv("XDG_CONFIG_HOME");

@@ -55,6 +55,15 @@ std::string RuntimeFolder();
 std::string PrivateRuntimeFolder(const std::string& parent);
 inline constexpr int kRuntimeFolderCandidates = 10;
 
+// The user's settings folder: $XDG_CONFIG_HOME, else HOME/.config (HOME
+// from the environment, else the password database), else /tmp.
+std::string UserConfigHome();
+// The folder a path names its file in: "." for a bare name, "/" at the root.
+std::string ParentFolder(const std::string& path);
+// Makes folder and the missing folders above it, each with mode 0700 (the
+// umask may take more away). True when folder exists afterwards.
+bool MakeOwnFolders(const std::string& folder);
+
 // Expands $XDG_RUNTIME_DIR (and ${XDG_RUNTIME_DIR}) in text with RuntimeFolder().
 std::string ExpandRuntimeDir(const std::string& text);
 
