@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QCompleter>
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
@@ -11,6 +12,7 @@
 #include <QPushButton>
 #include <QShortcut>
 #include <QStringListModel>
+#include <QTimer>
 
 #include "app/CredentialsDialog.h"
 #include "app/ItemListDialog.h"
@@ -20,6 +22,7 @@
 #include "browse/Browse.h"
 #include "opc/Connection.h"
 #include "opc/LocalServers.h"
+#include "platform/com/CallWait.h"
 #include "resources/MenuResource.h"
 #include "resources/Resources.h"
 #include "resources/StringTable.h"
@@ -54,6 +57,10 @@ MainWindow::MainWindow(MainWindowOptions options) : options_(std::move(options))
   credentialsPrompt_ = std::make_unique<QtCredentialsPrompt>(this);
   status_ = std::make_unique<QtStatusText>(central);
   desktop_ = options_.desktop ? nullptr : MakeQtDesktop();
+  // While a server call of this thread waits, the window keeps drawing,
+  // answering assistive technology and running its timers; the operator's
+  // input waits for the call's end.
+  com::SetCallWaitPump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
   client_ = std::make_unique<Client>(Ports(), options_.folder);
   client_->browseAddressSpace = &BrowseAddressSpace;
   client_->credentials = options_.credentials;
@@ -162,6 +169,13 @@ QAction* MainWindow::action(int id) const {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  // Closed while a server call waits (the window manager's close is no
+  // input that waits): the exit runs once the call has ended.
+  if (com::OutgoingCallWaiting()) {
+    event->ignore();
+    QTimer::singleShot(20, this, &QWidget::close);
+    return;
+  }
   commands_->OnDestroy();
   event->accept();
   if (options_.quitOnExit) QCoreApplication::exit(0);

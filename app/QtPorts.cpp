@@ -16,12 +16,30 @@ QString ToQString(std::string_view text) {
 
 }  // namespace
 
+QtListBox::QtListBox(QListWidget* widget) : widget_(widget) {
+  // A selection the operator makes while updates are held is the one that
+  // counts, not one noted before it.
+  operatorSelects_ = QObject::connect(widget_->selectionModel(),
+                                      &QItemSelectionModel::selectionChanged, widget_, [this] {
+                                        if (!selecting_) selectionNoted_ = false;
+                                      });
+}
+
+QtListBox::~QtListBox() {
+  QObject::disconnect(operatorSelects_);
+}
+
 bool QtListBox::Selectable() const {
   return widget_->selectionMode() != QAbstractItemView::NoSelection;
 }
 
 void QtListBox::Select(int index) {
   QSignalBlocker block(widget_);
+  selecting_ = true;
+  struct Done {
+    bool& flag;
+    ~Done() { flag = false; }
+  } done{selecting_};
   QItemSelectionModel* selection = widget_->selectionModel();
   if (index < 0 || index >= widget_->count()) {
     selection->clearSelection();
@@ -37,10 +55,85 @@ int QtListBox::AddString(std::string_view text) {
   return InsertString(-1, text);
 }
 
+int QtListBox::Count() const {
+  return widget_->count() + static_cast<int>(tail_.size());
+}
+
+void QtListBox::HoldUpdates(bool hold) {
+  if (hold) {
+    ++holds_;
+    return;
+  }
+  if (holds_ == 0 || --holds_ > 0) return;
+  Flush();
+}
+
+void QtListBox::Flush() {
+  if (changedFirst_ >= 0) {
+    QAbstractItemModel* model = widget_->model();
+    emit model->dataChanged(model->index(changedFirst_, 0), model->index(changedLast_, 0),
+                            {Qt::DisplayRole});
+    changedFirst_ = changedLast_ = -1;
+  }
+  if (!tail_.isEmpty()) {
+    QSignalBlocker block(widget_);
+    widget_->addItems(tail_);
+    tail_.clear();
+  }
+  if (selectionNoted_) {
+    selectionNoted_ = false;
+    if (notedSelection_ != GetCurSel()) Select(notedSelection_);
+  }
+}
+
+int QtListBox::HeldSelection() const {
+  if (selectionNoted_) return notedSelection_;
+  QModelIndexList rows = widget_->selectionModel()->selectedRows();
+  return rows.isEmpty() ? ui::LB_ERR : rows.first().row();
+}
+
+void QtListBox::ReplaceString(int index, std::string_view text) {
+  const int count = Count();
+  if (index == count) {
+    InsertString(index, text);  // the delete after it finds no line
+    return;
+  }
+  if (index < 0 || index > count) return;
+  // The rewrite loses a selection on the row, as insert and delete do.
+  if (GetCurSel() == index) {
+    if (holds_ > 0) {
+      selectionNoted_ = true;
+      notedSelection_ = -1;
+    } else {
+      Select(-1);
+    }
+  }
+  if (index >= widget_->count()) {
+    tail_[index - widget_->count()] = ToQString(text);
+    return;
+  }
+  if (holds_ == 0) {
+    QSignalBlocker block(widget_);
+    widget_->item(index)->setText(ToQString(text));
+    return;
+  }
+  {
+    QSignalBlocker block(widget_->model());
+    widget_->item(index)->setText(ToQString(text));
+  }
+  changedFirst_ = changedFirst_ < 0 ? index : std::min(changedFirst_, index);
+  changedLast_ = std::max(changedLast_, index);
+}
+
 int QtListBox::InsertString(int index, std::string_view text) {
-  int count = widget_->count();
+  int count = Count();
   if (index == -1) index = count;
   if (index < 0 || index > count) return ui::LB_ERR;
+  if (holds_ > 0 && index == count) {
+    tail_.append(ToQString(text));
+    return index;
+  }
+  Flush();
   int selected = GetCurSel();
   {
     QSignalBlocker block(widget_);
@@ -51,6 +144,7 @@ int QtListBox::InsertString(int index, std::string_view text) {
 }
 
 int QtListBox::DeleteString(int index) {
+  Flush();
   int count = widget_->count();
   if (index < 0 || index >= count) return ui::LB_ERR;
   int selected = GetCurSel();
@@ -66,34 +160,44 @@ int QtListBox::DeleteString(int index) {
 }
 
 void QtListBox::ResetContent() {
+  tail_.clear();
+  changedFirst_ = changedLast_ = -1;
+  selectionNoted_ = false;
   QSignalBlocker block(widget_);
   widget_->clear();
 }
 
 int QtListBox::GetCount() const {
-  return widget_->count();
+  return Count();
 }
 
 int QtListBox::GetText(int index, std::string* text) const {
-  if (index < 0 || index >= widget_->count()) return ui::LB_ERR;
-  QByteArray utf8 = widget_->item(index)->text().toUtf8();
+  if (index < 0 || index >= Count()) return ui::LB_ERR;
+  const int shown = widget_->count();
+  QByteArray utf8 = (index < shown ? widget_->item(index)->text() : tail_[index - shown]).toUtf8();
   text->assign(utf8.constData(), static_cast<std::size_t>(utf8.size()));
   return static_cast<int>(text->size());
 }
 
 int QtListBox::GetCurSel() const {
   if (!Selectable()) return ui::LB_ERR;
-  QModelIndexList rows = widget_->selectionModel()->selectedRows();
-  return rows.isEmpty() ? ui::LB_ERR : rows.first().row();
+  return HeldSelection();
 }
 
 int QtListBox::SetCurSel(int index) {
   if (!Selectable()) return ui::LB_ERR;
-  Select(index);
-  return index >= 0 && index < widget_->count() ? index : ui::LB_ERR;
+  const bool valid = index >= 0 && index < Count();
+  if (holds_ > 0) {
+    selectionNoted_ = true;
+    notedSelection_ = valid ? index : ui::LB_ERR;
+  } else {
+    Select(index);
+  }
+  return valid ? index : ui::LB_ERR;
 }
 
 int QtListBox::SetItemData(int index, std::intptr_t data) {
+  Flush();
   if (index < 0 || index >= widget_->count()) return ui::LB_ERR;
   QSignalBlocker block(widget_);
   widget_->item(index)->setData(Qt::UserRole, QVariant::fromValue<qlonglong>(data));
@@ -101,7 +205,7 @@ int QtListBox::SetItemData(int index, std::intptr_t data) {
 }
 
 std::intptr_t QtListBox::GetItemData(int index) const {
-  if (index < 0 || index >= widget_->count()) return ui::LB_ERR;
+  if (index < 0 || index >= widget_->count()) return index < Count() ? 0 : ui::LB_ERR;
   return static_cast<std::intptr_t>(widget_->item(index)->data(Qt::UserRole).toLongLong());
 }
 

@@ -3,6 +3,7 @@
 
 #include <QMessageBox>
 #include <QPointer>
+#include <QStringList>
 #include <vector>
 
 #include "platform/ui/Ui.h"
@@ -21,7 +22,10 @@ namespace tagwell {
 // (LBS_NOSEL) has no selection: GetCurSel and SetCurSel give LB_ERR.
 class QtListBox final : public ui::ListBox {
  public:
-  explicit QtListBox(QListWidget* widget) : widget_(widget) {}
+  explicit QtListBox(QListWidget* widget);
+  ~QtListBox() override;
+  QtListBox(const QtListBox&) = delete;
+  QtListBox& operator=(const QtListBox&) = delete;
 
   int AddString(std::string_view text) override;
   int InsertString(int index, std::string_view text) override;
@@ -36,13 +40,31 @@ class QtListBox final : public ui::ListBox {
   // Qt sizes the scrollable width from the lines; the value is kept only.
   void SetHorizontalExtent(int pixels) override { extent_ = pixels; }
   int horizontalExtent() const { return extent_; }
+  // Changes the line's text in place (one model change).
+  void ReplaceString(int index, std::string_view text) override;
+  // While held, rewritten lines change without telling the view, lines
+  // appended at the end wait, and the selection is only noted; the last
+  // release shows it all with one change of the rewritten range, one
+  // insertion of the new lines and one selection.
+  void HoldUpdates(bool hold) override;
 
  private:
   bool Selectable() const;
   void Select(int index);
+  int Count() const;  // lines, with those that wait
+  // Shows what waits of a hold (the hold goes on).
+  void Flush();
+  int HeldSelection() const;
 
   QListWidget* widget_;
   int extent_ = 0;
+  int holds_ = 0;
+  QStringList tail_;  // lines appended while held, not yet in the widget
+  int changedFirst_ = -1, changedLast_ = -1;
+  bool selectionNoted_ = false;
+  int notedSelection_ = -1;
+  bool selecting_ = false;  // the selection changes through this port
+  QMetaObject::Connection operatorSelects_;
 };
 
 // Message boxes. Owner::MainWindow: modal to the window given. Owner::None:

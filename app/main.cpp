@@ -10,6 +10,7 @@
 #include "db/Database.h"
 #include "dcom/ClientActivation.h"
 #include "dcom/TransportChoice.h"
+#include "platform/com/CallWait.h"
 #include "resources/Resources.h"
 #include "resources/StringTable.h"
 #include "rpc/Activation.h"
@@ -39,6 +40,9 @@ int main(int argc, char** argv) {
   tagwell::MainWindow window(options);
   window.client().writeDatabase = &tagwell::WriteDatabase;
   window.client().flushDatabase = &tagwell::FlushDatabase;
+  // The database work (recording, the role's steps in a server database)
+  // runs off the window's thread; the window waits for it drawing.
+  window.client().databaseThread = std::make_shared<com::WorkThread>();
   // Remote servers are trusted on first use by the operator, in a box.
   tagwell::WindowPrompt prompt(window.client().ui.messageBox, &window.client().refusals);
   tagwellServers.SetPrompt(&prompt);

@@ -4,6 +4,7 @@
 
 #include "browse/Browse.h"
 #include "opc/Connection.h"
+#include "opc/Prefetch.h"
 #include "opc/TextHelpers.h"
 
 namespace tagwell {
@@ -80,20 +81,25 @@ com::IEnumString* OpenListing(Walk& w, com::OPCBROWSETYPE type) {
 }
 
 // Calls visit with each name of an open listing (the server's string, freed
-// after the call), one Next(1) at a time, then releases the listing. A
-// listing that never ends is cut off where no more names could be stored.
+// after the call), asked kEnumBatch names per Next, then releases the
+// listing. A listing that never ends is cut off where no more names could
+// be stored.
 template <class Visit>
 void VisitNames(Walk& w, com::IEnumString* names, Visit visit) {
-  for (int n = 0; n < BrowseLists::kItemCapacity && !w.serverLost; ++n) {
-    com::LPOLESTR name = nullptr;
-    HRESULT hr = names->Next(1, &name, nullptr);
+  com::LPOLESTR batch[kEnumBatch];
+  for (int n = 0; n < BrowseLists::kItemCapacity && !w.serverLost;) {
+    com::ULONG fetched = 0;
+    HRESULT hr = names->Next(kEnumBatch, batch, &fetched);
     Note(w, hr);
-    if (hr != com::S_OK || !name) {
-      FreeServerMemory(w.client, name);
-      break;
+    if (com::FAILED(hr) || fetched > kEnumBatch) fetched = 0;
+    for (com::ULONG i = 0; i < fetched; ++i) {
+      if (batch[i] && n < BrowseLists::kItemCapacity && !w.serverLost) {
+        visit(batch[i]);
+        ++n;
+      }
+      FreeServerMemory(w.client, batch[i]);
     }
-    visit(name);
-    FreeServerMemory(w.client, name);
+    if (hr != com::S_OK || fetched == 0) break;
   }
   names->Release();
 }

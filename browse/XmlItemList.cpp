@@ -1,10 +1,12 @@
 #include "browse/XmlItemList.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "browse/AddItemDialog.h"
 #include "opc/Items.h"
 #include "opc/Log.h"
+#include "opc/Prefetch.h"
 #include "opc/Reading.h"
 
 namespace tagwell {
@@ -34,6 +36,33 @@ void AddEntry(Client& client, const std::string& id) {
   ShowItemCount(client);
 }
 
+bool Skipped(const std::string& id) {
+  return IsBlank(id) || id.size() > kMaxItemIdLength;
+}
+
+// The entries from index `from` on that become the next rows, at most
+// kAddChunk and no more than the table has room for; *end is the index
+// after the last of them.
+std::vector<std::string> NextAdditions(const Client& client, const std::vector<std::string>& ids,
+                                       std::size_t from, std::size_t* end) {
+  const int room = MAX_ITEMS - client.ui.itemNames->GetCount();
+  std::vector<std::string> chunk;
+  std::size_t i = from;
+  for (; i < ids.size() && static_cast<int>(chunk.size()) < std::min(room, kAddChunk); ++i)
+    if (!Skipped(ids[i])) chunk.push_back(ids[i]);
+  *end = i;
+  return chunk;
+}
+
+// The server calls of the entries from `from` on are made for a chunk of
+// them at once; the entries are then added one by one as before.
+void AddAhead(Client& client, const std::vector<std::string>& ids, std::size_t from,
+              std::size_t* end) {
+  client.prefetch.reset();
+  const std::vector<std::string> chunk = NextAdditions(client, ids, from, end);
+  PrefetchAdditions(client, client.state.ptrIOPCItemMgt, client.ui.itemNames->GetCount(), chunk);
+}
+
 }  // namespace
 
 void LoadXMLFile(Client& client, const char* path) {
@@ -47,9 +76,15 @@ void LoadXMLFile(Client& client, const char* path) {
   }
   int blank = 0;
   int tooLong = 0;
-  for (const std::string& id : *ids) {
+  PrefetchScope kept(client);
+  const WindowPorts& ui = client.ui;
+  ui::HeldUpdates held{ui.itemNames, ui.values, ui.timeStamps, ui.qualities, ui.types};
+  std::size_t aheadEnd = 0;
+  for (std::size_t i = 0; i < ids->size(); ++i) {
+    const std::string& id = (*ids)[i];
     // A message box of an earlier entry may have let the operator disconnect.
     if (client.state.ptrIOPCItemMgt == nullptr) return;
+    if (i >= aheadEnd && !Skipped(id) && !TableIsFull(client)) AddAhead(client, *ids, i, &aheadEnd);
     if (IsBlank(id)) {
       LogXmlBlankNameSkipped(client);
       ++blank;

@@ -1,10 +1,16 @@
 #include "db/Ado.h"
 
+#include <dlfcn.h>
+#include <sys/socket.h>
+
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <atomic>
 #include <cstdlib>
+#include <mutex>
+#include <set>
 
 #include "db/ConnectionString.h"
 
@@ -84,7 +90,13 @@ bool ConfigurePostgres(QSqlDatabase& db, const ConnectionAttributes& attributes,
       return false;
     }
   }
-  db.setConnectOptions(QString("connect_timeout=%1").arg(timeout));
+  // Every wait on the server is bounded: the connection attempt, a link
+  // that stops carrying (keepalives, and unacknowledged data given up after
+  // 15 s) and a statement that the server does not finish.
+  db.setConnectOptions(QString("connect_timeout=%1;keepalives=1;keepalives_idle=5;"
+                               "keepalives_interval=2;keepalives_count=3;tcp_user_timeout=15000;"
+                               "options='-c statement_timeout=15000'")
+                           .arg(timeout));
   db.setDatabaseName(QText(database));
   return true;
 }
@@ -111,7 +123,46 @@ QString QuotedIdentifier(std::string_view name) {
   return '"' + quoted + '"';
 }
 
+// The sockets of the open server connections, so that a thread that waits
+// too long for one can cut it (a server or link that swallows packets
+// would hold the waiting call for good).
+struct ServerSockets {
+  std::mutex mutex;
+  std::set<int> sockets;
+};
+
+ServerSockets& Sockets() {
+  static ServerSockets* sockets = new ServerSockets;  // threads may use it after main
+  return *sockets;
+}
+
+// The socket of a QPSQL connection: libpq's PQsocket of its handle, found
+// in the libpq the driver loaded (the client does not link it itself).
+int ServerSocketOf(const QSqlDatabase& db) {
+  if (!db.driver()) return -1;
+  const QVariant handle = db.driver()->handle();
+  if (!handle.isValid() || !QByteArray(handle.typeName()).contains("PGconn")) return -1;
+  void* conn = *static_cast<void* const*>(handle.constData());
+  void* libpq = ::dlopen("libpq.so.5", RTLD_LAZY | RTLD_NOLOAD);
+  if (!conn || !libpq) return -1;
+  using SocketOf = int (*)(const void*);
+  auto socketOf = reinterpret_cast<SocketOf>(::dlsym(libpq, "PQsocket"));
+  const int fd = socketOf ? socketOf(conn) : -1;
+  ::dlclose(libpq);
+  return fd;
+}
+
 }  // namespace
+
+// TODO(bug): in tagwell_network_bench NetPgOutage a statement stuck behind
+// a proxy that swallows packets went on waiting after this ran; find out
+// whether the socket was registered (PQsocket through dlsym) or the
+// shutdown did not wake libpq.
+void InterruptServerConnections() {
+  ServerSockets& s = Sockets();
+  std::lock_guard lock(s.mutex);
+  for (int fd : s.sockets) ::shutdown(fd, SHUT_RDWR);
+}
 
 ComError SqlComError(const QSqlError& error, std::string_view driverName) {
   ComError e;
@@ -135,6 +186,11 @@ Connection::~Connection() {
 
 void Connection::Release() {
   if (!open_) return;
+  if (socket_ >= 0) {
+    std::lock_guard lock(Sockets().mutex);
+    Sockets().sockets.erase(socket_);
+    socket_ = -1;
+  }
   {
     QSqlDatabase db = QSqlDatabase::database(name_, false);
     db.close();
@@ -186,6 +242,11 @@ com::HRESULT Connection::Open(std::string_view connectionString, std::string_vie
     return hr;
   }
   open_ = true;
+  if (driver_ == "QPSQL") {
+    socket_ = ServerSocketOf(Database());
+    std::lock_guard lock(Sockets().mutex);
+    if (socket_ >= 0) Sockets().sockets.insert(socket_);
+  }
   return com::S_OK;
 }
 

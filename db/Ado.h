@@ -38,6 +38,11 @@ inline constexpr int adCmdTableDirect = 512;
 class Recordset;
 
 // Made with std::make_shared: the recordsets it returns keep it alive.
+// Cuts every open server (PostgreSQL) connection: a statement that waits on
+// one of them fails at once, and the connection is given up. Any thread;
+// for a thread that waited too long on another thread's statement.
+void InterruptServerConnections();
+
 class Connection final : public std::enable_shared_from_this<Connection> {
  public:
   Connection();
@@ -76,6 +81,7 @@ class Connection final : public std::enable_shared_from_this<Connection> {
   QString name_;
   std::string driver_;
   bool open_ = false;
+  int socket_ = -1;  // of a server connection, while open
   ComError lastError_;
 };
 

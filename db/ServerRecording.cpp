@@ -48,7 +48,9 @@ bool ServerRecorder::Connect(std::string* error) {
   }
   connection_ = OpenServerDatabase(database_, error);
   if (!connection_) {
-    retryAt_ = now + kRetryDelay;
+    // The pause counts from the end of the attempt, which may have waited
+    // its whole connect timeout.
+    retryAt_ = std::chrono::steady_clock::now() + kRetryDelay;
     return false;
   }
   QSqlQuery query(connection_->Database());

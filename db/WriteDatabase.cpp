@@ -257,8 +257,7 @@ void AppendServerRows(Client& client, ServerRecorder& server, const std::vector<
 
 // Opens the database at databasePath once for rows. Recording stays on when
 // it cannot be opened (the file removed, say): the next rows try again.
-void StoreRows(Client& client, const std::vector<PendingRow>& rows) {
-  if (rows.empty()) return;
+void StoreRowsHere(Client& client, const std::vector<PendingRow>& rows) {
   if (ServerRecorder* server = ServerRecorderFor(client)) {
     AppendServerRows(client, *server, rows);
     return;
@@ -277,6 +276,15 @@ void StoreRows(Client& client, const std::vector<PendingRow>& rows) {
     }
   }
   if (com::SUCCEEDED(hrInit)) com::CoUninitialize();
+}
+
+// On the client's database thread: a server that stops answering is cut
+// off after a while, the rows are dropped as in any outage (never stored
+// twice), and the next tick connects again.
+void StoreRows(Client& client, const std::vector<PendingRow>& rows) {
+  if (rows.empty()) return;
+  RunDatabaseWork(
+      client, [&] { StoreRowsHere(client, rows); }, &ado::InterruptServerConnections);
 }
 
 }  // namespace

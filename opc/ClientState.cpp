@@ -2,7 +2,9 @@
 
 #include <utility>
 
+#include "opc/Prefetch.h"
 #include "opc/TextHelpers.h"
+#include "platform/com/CallWait.h"
 
 namespace tagwell {
 
@@ -14,6 +16,15 @@ Client::~Client() {
   FreeWide(state.wszComputerName);
   FreeWide(state.wszRemoteServerName);
   FreeWide(state.wszItemName);
+}
+
+void RunDatabaseWork(Client& client, const std::function<void()>& work,
+                     const std::function<void()>& onOverdue) {
+  if (!client.databaseThread) {
+    work();
+    return;
+  }
+  client.databaseThread->Run(work, kDatabaseOverdue, onOverdue);
 }
 
 std::string Client::FilePath(const char* name) const {
@@ -43,8 +54,7 @@ void SetOneLineBox(ui::ListBox& box, std::string_view text) {
 }
 
 void ReplaceRow(ui::ListBox& box, int row, std::string_view text) {
-  box.InsertString(row, text);
-  box.DeleteString(row + 1);
+  box.ReplaceString(row, text);
 }
 
 void RemoveTableRow(Client& client, int k) {

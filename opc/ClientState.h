@@ -8,6 +8,8 @@
 #pragma once
 
 #include <array>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +22,14 @@
 namespace tagwell {
 
 class ServerRecorder;
+struct Prefetch;
+}  // namespace tagwell
+
+namespace com {
+class WorkThread;
+}  // namespace com
+
+namespace tagwell {
 
 using com::BSTR;
 using com::FILETIME;
@@ -263,7 +273,24 @@ class Client {
   std::string folder;
   // Why remote connections were refused (the only part other threads touch).
   Refusals refusals;
+  // Answers of batch calls waiting for their rows (opc/Prefetch.h); null
+  // while none are kept.
+  std::unique_ptr<Prefetch> prefetch;
+  // The thread the database work runs on (RunDatabaseWork); null: the
+  // caller's thread.
+  std::shared_ptr<com::WorkThread> databaseThread;
 };
+
+// How long the window waits for database work before it cuts the server
+// connections that work waits on.
+inline constexpr std::chrono::milliseconds kDatabaseOverdue{3000};
+
+// Runs work on client.databaseThread, the caller waiting for it as for a
+// server call (its window keeps drawing; platform/com/CallWait.h), or at
+// once without that thread. Once kDatabaseOverdue has passed, onOverdue
+// runs on the caller's thread.
+void RunDatabaseWork(Client& client, const std::function<void()>& work,
+                     const std::function<void()>& onOverdue = nullptr);
 
 // Collects the readings recorded while it lives (a tick, an item list) and
 // has flushDatabase store them at its end, in one transaction. A batch

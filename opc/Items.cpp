@@ -4,6 +4,7 @@
 
 #include "opc/Connection.h"
 #include "opc/Log.h"
+#include "opc/Prefetch.h"
 #include "opc/Reconnect.h"
 #include "opc/TextHelpers.h"
 
@@ -123,6 +124,22 @@ void StoreAddedItem(Client& client, com::IOPCItemMgt* itemMgt, const com::OPCITE
   s.currentItem += 1;
 }
 
+// AddItem's outcome from the answer a batch kept for the row: the same
+// steps as for an answer of its own.
+int StoreKeptAddition(Client& client, com::IOPCItemMgt* itemMgt, const PrefetchedAdd& kept,
+                      OPCHANDLE* serverHandle) {
+  if (kept.hr != com::S_OK) {
+    ReportRefusedItem(client, kept.itemError);
+    ShowEmptyRow(client);
+    return 0;
+  }
+  com::OPCITEMRESULT result{};
+  result.hServer = kept.hServer;
+  result.vtCanonicalDataType = kept.canonical;
+  StoreAddedItem(client, itemMgt, result, serverHandle);
+  return 0;
+}
+
 }  // namespace
 
 int AddGroup(Client& client, com::IOPCServer* server, com::IOPCItemMgt** itemMgt,
@@ -167,10 +184,11 @@ int AddItem(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE* serverHandle) 
   // Every item is asked for in its own canonical type: a type carried over
   // from another item would be converted by the server, wrapping or
   // rounding values, or refused.
-  com::OPCITEMDEF itemdef{accessPath, s.wszItemName, com::FALSE,  1,
-                          0,          nullptr,       com::VT_EMPTY, 0};
+  com::OPCITEMDEF itemdef{accessPath, s.wszItemName, com::FALSE, 1, 0, nullptr, com::VT_EMPTY, 0};
   com::OPCITEMRESULT* ptrAddResult = nullptr;
   HRESULT* ptrErrors = nullptr;
+  if (const PrefetchedAdd* kept = PrefetchedAddFor(client, s.currentItem, s.wszItemName))
+    return StoreKeptAddition(client, itemMgt, *kept, serverHandle);
   HRESULT hr = itemMgt->AddItems(1, &itemdef, &ptrAddResult, &ptrErrors);
   if (com::FAILED(hr) || !ptrAddResult) {
     FreeAddResults(client, ptrAddResult, ptrErrors);
@@ -202,8 +220,8 @@ bool EuTypeFromProperties(Client& client, WORD* euType) {
   com::DWORD propertyId = kEuTypeProperty;
   com::VARIANT* data = nullptr;
   HRESULT* errors = nullptr;
-  const HRESULT hr = s.ptrIOPCItemProperties->GetItemProperties(s.wszItemName, 1, &propertyId,
-                                                                &data, &errors);
+  const HRESULT hr =
+      s.ptrIOPCItemProperties->GetItemProperties(s.wszItemName, 1, &propertyId, &data, &errors);
   if (hr == com::E_NOTIMPL) return false;
   *euType = 0;
   if (com::SUCCEEDED(hr) && data && !(errors && com::FAILED(errors[0]))) {
@@ -224,6 +242,11 @@ void ReadItemAttributes(Client& client, com::IOPCItemMgt* itemMgt) {
   ClientState& s = client.state;
   s.lastEUType = 0;
   WORD euType = 0;
+  if (std::optional<WORD> kept = PrefetchedEuType(client, s.wszItemName)) {
+    s.lastEUType = *kept;
+    if (IsRow(s.currentItem)) client.table.rows[s.currentItem].euType = *kept;
+    return;
+  }
   if (EuTypeFromProperties(client, &euType)) {
     s.lastEUType = euType;
     if (IsRow(s.currentItem)) client.table.rows[s.currentItem].euType = euType;

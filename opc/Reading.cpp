@@ -7,6 +7,7 @@
 #include "opc/Connection.h"
 #include "opc/Items.h"
 #include "opc/Log.h"
+#include "opc/Prefetch.h"
 #include "opc/Reconnect.h"
 #include "opc/TextHelpers.h"
 
@@ -22,12 +23,18 @@ bool IsRow(int row) {
   return row >= 0 && row < MAX_ITEMS;
 }
 
-// One IOPCSyncIO::Read of one item from the device. The sync interface is
-// queried for the call and released after it; what the server handed out is
-// freed when the object goes.
+// One IOPCSyncIO::Read of one item from the device, or the answer a batch
+// read kept for its row (opc/Prefetch.h). The sync interface is queried for
+// the call and released after it; what the server handed out is freed when
+// the object goes.
 class DeviceRead final {
  public:
-  DeviceRead(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE handle) : client_(client) {
+  DeviceRead(Client& client, com::IOPCItemMgt* itemMgt, int row, OPCHANDLE handle)
+      : client_(client) {
+    if (std::optional<PrefetchedRead> kept = TakePrefetchedRead(client, row, handle)) {
+      Keep(std::move(*kept));
+      return;
+    }
     com::IOPCSyncIO* ptrIOPCSyncIO = nullptr;
     hr_ = QueryInterfaceInto(itemMgt, com::IID_IOPCSyncIO, &ptrIOPCSyncIO);
     if (com::FAILED(hr_)) return;
@@ -35,6 +42,10 @@ class DeviceRead final {
     ptrIOPCSyncIO->Release();
   }
   ~DeviceRead() {
+    if (ptrItemState_ == &kept_) {
+      com::VariantClear(&kept_.vDataValue);
+      return;
+    }
     FreeServerMemory(client_, ptrErrors_);
     if (!ptrItemState_) return;
     // A failed call hands out nothing valid to clear.
@@ -53,10 +64,25 @@ class DeviceRead final {
   HRESULT hr() const { return hr_; }
 
  private:
+  // The kept answer as the call for this item alone would have given it.
+  void Keep(PrefetchedRead kept) {
+    keptError_ = kept.itemError;
+    hr_ = com::FAILED(keptError_) ? com::S_FALSE : com::S_OK;
+    kept_.hClient = 1;
+    kept_.ftTimeStamp = kept.ftTimeStamp;
+    kept_.wQuality = kept.wQuality;
+    com::VariantInit(&kept_.vDataValue);
+    com::VariantCopy(&kept_.vDataValue, kept.value.get());
+    ptrItemState_ = &kept_;
+    ptrErrors_ = &keptError_;
+  }
+
   Client& client_;
   HRESULT hr_ = com::E_FAIL;
   com::OPCITEMSTATE* ptrItemState_ = nullptr;
   HRESULT* ptrErrors_ = nullptr;
+  com::OPCITEMSTATE kept_{};
+  HRESULT keptError_ = com::S_OK;
 };
 
 // "%.4f" without the process's numeric locale: the columns and the database
@@ -341,7 +367,7 @@ int ReadGroup(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE /*serverHandl
   s.szReadItemName = WideText(row.itemName.c_str());
   if (s.serverLost || RefuseWithoutGroup(client, itemMgt, kCaption)) return 1;
 
-  DeviceRead read(client, itemMgt, client.table.serverHandles[k]);
+  DeviceRead read(client, itemMgt, k, client.table.serverHandles[k]);
   if (MarkServerLost(client, read.hr())) return 1;
   if (!read.ok()) {
     FixedText<1024> msgBox;
@@ -378,7 +404,7 @@ int ReadItem(Client& client, com::IOPCItemMgt* itemMgt, OPCHANDLE serverHandle, 
   s.szReadItemName = WideText(s.wszItemName);
   if (s.serverLost || RefuseWithoutGroup(client, itemMgt, kCaption)) return 1;
 
-  DeviceRead read(client, itemMgt, serverHandle);
+  DeviceRead read(client, itemMgt, s.currentRow, serverHandle);
   if (MarkServerLost(client, read.hr())) return 1;
   if (!read.ok()) {
     ShowWarning(client, "Error reading item's data", kCaption);

@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "opc/Connection.h"
 #include "opc/Items.h"
 #include "opc/Log.h"
+#include "opc/Prefetch.h"
 #include "opc/TextHelpers.h"
 #include "platform/com/Runtime.h"
 #include "platform/com/Text.h"
@@ -76,30 +78,47 @@ HRESULT AddGroupQuietly(ClientState& s) {
   return com::S_OK;
 }
 
-// Adds row k's item to the new group. S_OK when added, S_FALSE when the
-// server refused it, or the failure of the call.
-HRESULT AddRowAgain(Client& client, int k) {
-  ClientState& s = client.state;
+// Row k's outcome of the AddItems call that carried it: hr of the call,
+// its arrays (null after a failed call) and k's index i in them.
+HRESULT StoreRowAgain(Client& client, int k, HRESULT hr, const com::OPCITEMRESULT* results,
+                      const HRESULT* errors, std::size_t i) {
   ItemRecord& row = client.table.rows[k];
-  com::WCHAR accessPath[1] = {0};
-  com::OPCITEMDEF def{accessPath, row.itemName.data(), com::FALSE, 1, 0, nullptr, com::VT_EMPTY, 0};
-  com::OPCITEMRESULT* results = nullptr;
-  HRESULT* errors = nullptr;
-  HRESULT hr = s.ptrIOPCItemMgt->AddItems(1, &def, &results, &errors);
-  const bool added = hr == com::S_OK && results && !(errors && com::FAILED(errors[0]));
-  row.hServer = added ? results[0].hServer : 0;
+  const bool added = com::SUCCEEDED(hr) && results && errors && com::SUCCEEDED(errors[i]);
+  row.hServer = added ? results[i].hServer : 0;
   client.table.serverHandles[k] = row.hServer;
   if (added) {
-    row.vtCanonical = results[0].vtCanonicalDataType;
+    row.vtCanonical = results[i].vtCanonicalDataType;
     SetColumnRow(client.ui.types, k, CanonicalTypeText(row.vtCanonical));
-  } else if (!ServerLost(hr)) {
-    SetColumnRow(client.ui.qualities, k, kConfigurationError);
+    return com::S_OK;
   }
-  if (results) FreeServerMemory(client, results[0].pBlob);
+  if (!ServerLost(hr)) SetColumnRow(client.ui.qualities, k, kConfigurationError);
+  return com::FAILED(hr) ? hr : com::S_FALSE;
+}
+
+// Adds the items of rows [first, first + count) to the new group in one
+// AddItems call. Returns S_OK, or the failure of the call; *added counts
+// the rows that came back.
+HRESULT AddRowsAgain(Client& client, int first, int count, int* added) {
+  ClientState& s = client.state;
+  com::WCHAR accessPath[1] = {0};
+  std::vector<com::OPCITEMDEF> defs;
+  for (int k = first; k < first + count; ++k)
+    defs.push_back(com::OPCITEMDEF{accessPath, client.table.rows[k].itemName.data(), com::FALSE, 1,
+                                   0, nullptr, com::VT_EMPTY, 0});
+  com::OPCITEMRESULT* results = nullptr;
+  HRESULT* errors = nullptr;
+  HRESULT hr =
+      s.ptrIOPCItemMgt->AddItems(static_cast<com::DWORD>(count), defs.data(), &results, &errors);
+  const bool answered = com::SUCCEEDED(hr);
+  for (int i = 0; i < count; ++i)
+    if (StoreRowAgain(client, first + i, hr, answered ? results : nullptr,
+                      answered ? errors : nullptr, static_cast<std::size_t>(i)) == com::S_OK)
+      ++*added;
+  if (results && answered)
+    for (int i = 0; i < count; ++i) FreeServerMemory(client, results[i].pBlob);
   FreeServerMemory(client, results);
   FreeServerMemory(client, errors);
-  if (added) return com::S_OK;
-  return com::FAILED(hr) ? hr : com::S_FALSE;
+  return com::FAILED(hr) ? hr : com::S_OK;
 }
 
 }  // namespace
@@ -145,10 +164,11 @@ HRESULT ReconnectServer(Client& client) {
   hr = s.ptrIOPCServer ? AddGroupQuietly(s) : com::E_NOINTERFACE;
   const int rows = hr == com::S_OK ? RowCount(client) : 0;
   int added = 0;
-  for (int k = 0; k < rows && k < MAX_ITEMS && com::SUCCEEDED(hr); ++k) {
-    HRESULT itemResult = AddRowAgain(client, k);
-    if (itemResult == com::S_OK) ++added;
-    if (ServerLost(itemResult)) hr = itemResult;
+  // In chunks of rows, one call each.
+  for (int k = 0; k < std::min(rows, MAX_ITEMS) && com::SUCCEEDED(hr); k += kAddChunk) {
+    const HRESULT chunk =
+        AddRowsAgain(client, k, std::min(kAddChunk, std::min(rows, MAX_ITEMS) - k), &added);
+    if (ServerLost(chunk)) hr = chunk;
   }
   if (com::FAILED(hr)) {
     ReleaseInterfaces(s);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <thread>
 
+#include "platform/com/CallWait.h"
 #include "platform/com/Text.h"
 #include "platform/registry/Registry.h"
 #include "rpc/Diagnostics.h"
@@ -296,6 +297,7 @@ HRESULT ActivateRemote(const CLSID& clsid, const std::u16string& computer,
 HRESULT RpcActivator::Activate(REFCLSID clsid, const std::u16string& host, DWORD count,
                                MULTI_QI* results) {
   if (count == 0 || !results) return E_INVALIDARG;
+  if (InCallWaitPump()) return RPC_E_CANTCALLOUT_ININPUTSYNCCALL;
   for (DWORD i = 0; i < count; ++i) {
     results[i].pItf = nullptr;
     results[i].hr = E_NOINTERFACE;

@@ -4,6 +4,17 @@
 
 namespace tagwell::rpc {
 
+namespace {
+constexpr auto kPumpInterval = 10 * kj::MILLISECONDS;
+}  // namespace
+
+kj::Promise<void> PumpWhileWaiting(Apartment& apartment) {
+  return apartment.timer().afterDelay(kPumpInterval).then([&apartment]() {
+    com::RunCallWaitPump();
+    return PumpWhileWaiting(apartment);
+  });
+}
+
 Connection::Connection(std::shared_ptr<Apartment> apartment, kj::Own<kj::AsyncIoStream> stream,
                        std::chrono::milliseconds callTimeout)
     : apartment_(std::move(apartment)),
@@ -35,6 +46,8 @@ void Connection::Sync() {
 
 com::HRESULT Connection::BeginCall() {
   if (!apartment_->IsOwnerThread()) return RPC_E_WRONG_THREAD;
+  // A call from the code a waiting call's pump runs would wait inside it.
+  if (com::InCallWaitPump()) return com::RPC_E_CANTCALLOUT_ININPUTSYNCCALL;
   // Proxies released on other threads go now, on their own thread.
   apartment_->RunDeferred();
   if (broken_) return com::RPC_E_DISCONNECTED;

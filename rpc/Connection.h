@@ -13,6 +13,7 @@
 #include <chrono>
 #include <memory>
 
+#include "platform/com/CallWait.h"
 #include "platform/com/Types.h"
 #include "rpc/Apartment.h"
 #include "rpc/Errors.h"
@@ -20,19 +21,29 @@
 
 namespace tagwell::rpc {
 
+// Runs the thread's call-wait pump every few milliseconds; never resolves.
+kj::Promise<void> PumpWhileWaiting(Apartment& apartment);
+
 // Waits on the apartment's loop for promise, at most `timeout` from now:
 // null when the time ran out. Exceptions of the promise propagate. The
 // deadline is counted from the monotonic clock itself: the loop's timer
 // moves only while the loop waits, which is only inside a call, so after a
 // quiet spell its idea of now lags behind by the whole spell.
+// While it waits, the thread's call-wait pump runs every few milliseconds
+// (platform/com/CallWait.h).
 template <class T>
 kj::Maybe<T> WaitWithin(Apartment& apartment, kj::Promise<T> promise,
                         std::chrono::milliseconds timeout) {
   auto deadline = apartment.timer().atTime(kj::systemPreciseMonotonicClock().now() +
                                            timeout.count() * kj::MILLISECONDS);
-  return promise.then([](T value) -> kj::Maybe<T> { return kj::mv(value); })
-      .exclusiveJoin(deadline.then([]() -> kj::Maybe<T> { return nullptr; }))
-      .wait(apartment.waitScope());
+  kj::Promise<kj::Maybe<T>> answer =
+      promise.then([](T value) -> kj::Maybe<T> { return kj::mv(value); })
+          .exclusiveJoin(deadline.then([]() -> kj::Maybe<T> { return nullptr; }));
+  if (com::GetCallWaitPump())
+    answer = answer.exclusiveJoin(
+        PumpWhileWaiting(apartment).then([]() -> kj::Maybe<T> { return nullptr; }));
+  com::OutgoingCall waiting;
+  return answer.wait(apartment.waitScope());
 }
 
 class Connection final {

@@ -317,7 +317,7 @@ void Commands::ConnectDatabase() {
   s.databasePath = path;
   s.databaseWriting = 1;
   client_.dbWriter.outage = false;
-  client_.dbWriter.server.reset();  // a connection file read again
+  RunDatabaseWork(client_, [&] { client_.dbWriter.server.reset(); });  // read again
   if (StandsBy(s)) {
     client_.ui.messageBox->Show("Error: only \"active\" client can write in database!",
                                 "Write Database", ui::Icon::Warning, ui::Owner::None);
@@ -330,7 +330,8 @@ void Commands::DisconnectDatabase() {
   ClientState& s = client_.state;
   if (s.databaseWriting == 1 && !StandsBy(s)) client_.ui.databaseStatus->SetText(kStopped);
   s.databaseWriting = 0;
-  client_.dbWriter.server.reset();  // ends a server database's connection
+  // Ends a server database's connection, on the thread it was used on.
+  RunDatabaseWork(client_, [&] { client_.dbWriter.server.reset(); });
 }
 
 void Commands::OpenLogFile() {

@@ -1,9 +1,13 @@
 #include "session/ReadCycle.h"
 
+#include <algorithm>
+
 #include "opc/Log.h"
 #include "opc/Numbers.h"
+#include "opc/Prefetch.h"
 #include "opc/Reading.h"
 #include "opc/Writing.h"
+#include "platform/com/CallWait.h"
 #include "session/ConfigIni.h"
 
 namespace tagwell {
@@ -110,9 +114,14 @@ unsigned ReadCycle::ReadItemCommand() {
 }
 
 void ReadCycle::Tick() {
-  if (ticking_) return;
+  // A tick that comes while a server call waits (of an earlier tick, or of
+  // a command) is dropped: the next one reads.
+  if (ticking_ || com::OutgoingCallWaiting()) return;
   FlagGuard guard(ticking_);
   TickMessageBoxes boxes(client_);
+  // The columns show the tick's rows all at once when it ends.
+  const WindowPorts& ui = client_.ui;
+  ui::HeldUpdates held{ui.itemNames, ui.values, ui.timeStamps, ui.qualities, ui.types};
   // The readings of the tick are stored together when it ends.
   RecordingBatch batch(client_);
   ClientState& s = client_.state;
@@ -142,16 +151,25 @@ void ReadCycle::Tick() {
 }
 
 bool ReadCycle::PollReconnect(Reconnector::Clock::time_point now) {
+  if (com::OutgoingCallWaiting()) return false;
   return reconnector_.Poll(now);
 }
 
 // The row loop keeps its own index: a command run from a message box of a
 // read (Remove Item, Disconnect) may change the table and the cursors.
+// The rows are read a chunk at a time in one call (opc/Prefetch.h); each
+// row is then shown, logged and recorded by ReadGroup as before.
 void ReadCycle::ReadAllRows() {
   ClientState& s = client_.state;
+  PrefetchScope kept(client_);
   int row = 0;
   for (; row <= s.lastRowIndex && row < MAX_ITEMS; ++row) {
     if (s.connected == 0 || s.serverLost == 1 || s.ptrIOPCItemMgt == nullptr) return;
+    if (row % kReadChunk == 0) {
+      client_.prefetch.reset();
+      const int last = std::min(row + kReadChunk - 1, s.lastRowIndex);
+      if (PrefetchReads(client_, s.ptrIOPCItemMgt, row, last)) return;
+    }
     s.currentItem = row;
     s.currentRow = row;
     const int failed = ReadGroup(client_, s.ptrIOPCItemMgt, client_.table.serverHandles[row],

@@ -3,6 +3,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include "db/Ado.h"
+
 namespace tagwell {
 namespace {
 
@@ -35,14 +37,15 @@ bool ServerRoleStore::Connect() {
   std::string reason;
   connection_ = OpenServerDatabase(database_, &reason);
   if (!connection_) {
-    retryAt_ = now + kRetryDelay;
+    // The pause counts from the end of the attempt.
+    retryAt_ = std::chrono::steady_clock::now() + kRetryDelay;
     return false;
   }
   QSqlQuery query(connection_->Database());
   if (!query.exec("SELECT to_regclass('tagwellrole') IS NOT NULL") || !query.next() ||
       (!query.value(0).toBool() && !query.exec(kCreateTable)) || !query.exec(kCreateRow)) {
     connection_.reset();
-    retryAt_ = now + kRetryDelay;
+    retryAt_ = std::chrono::steady_clock::now() + kRetryDelay;
     return false;
   }
   return true;
@@ -106,7 +109,8 @@ RoleStore& ChosenRoleStore::Current() {
   const std::string path = s.databaseWriting == 1 ? std::string(s.databasePath.view()) : "";
   if (path != serverPath_) {
     serverPath_ = path;
-    server_.reset();
+    // Its connection goes on the thread it was used on.
+    if (server_) RunDatabaseWork(client_, [&] { server_.reset(); });
     unreadable_ = false;
     ServerDatabase database;
     std::string reason;
@@ -122,7 +126,13 @@ RoleStore& ChosenRoleStore::Current() {
 
 bool ChosenRoleStore::Update(const std::function<bool(RoleRecord&, long long)>& change) {
   RoleStore& store = Current();
-  return !unreadable_ && store.Update(change);
+  if (unreadable_) return false;
+  if (!server_) return store.Update(change);
+  // The server's steps run where the recording runs, off the window.
+  bool updated = false;
+  RunDatabaseWork(
+      client_, [&] { updated = store.Update(change); }, &ado::InterruptServerConnections);
+  return updated;
 }
 
 bool ChosenRoleStore::InServer() {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 
@@ -45,6 +46,37 @@ class ListBox {
   virtual std::intptr_t GetItemData(int index) const = 0;
   // LB_SETHORIZONTALEXTENT: the scrollable width in pixels.
   virtual void SetHorizontalExtent(int pixels) = 0;
+  // A row rewrite: LB_INSERTSTRING at index, then LB_DELETESTRING at
+  // index + 1 (a selection on the row is lost). A port may change the line
+  // in place instead, with the same result.
+  virtual void ReplaceString(int index, std::string_view text) {
+    InsertString(index, text);
+    DeleteString(index + 1);
+  }
+  // While held (the calls nest), a port may show what changes later, all
+  // at once when the last hold ends, so that the cost of drawing and of
+  // telling assistive technology does not grow with every line changed.
+  // Every operation answers meanwhile as if each change were shown.
+  virtual void HoldUpdates(bool hold) { (void)hold; }
+};
+
+// Holds the updates of some list boxes for a scope (a tick, an item list).
+class HeldUpdates final {
+ public:
+  explicit HeldUpdates(std::initializer_list<ListBox*> boxes) {
+    for (ListBox* box : boxes)
+      if (box && count_ < kMax) (boxes_[count_++] = box)->HoldUpdates(true);
+  }
+  ~HeldUpdates() {
+    for (int i = count_; i-- > 0;) boxes_[i]->HoldUpdates(false);
+  }
+  HeldUpdates(const HeldUpdates&) = delete;
+  HeldUpdates& operator=(const HeldUpdates&) = delete;
+
+ private:
+  static constexpr int kMax = 8;
+  ListBox* boxes_[kMax] = {};
+  int count_ = 0;
 };
 
 enum class Icon { Warning, Information };

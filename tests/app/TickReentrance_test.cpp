@@ -5,7 +5,10 @@
 
 #include <QLineEdit>
 #include <QListWidget>
+#include <QTimer>
+#include <thread>
 
+#include "platform/com/CallWait.h"
 #include "resources/ResourceIds.h"
 #include "tests/app/AppTestSupport.h"
 
@@ -14,6 +17,7 @@ namespace {
 
 using namespace res;
 using testing::ActingMessageBox;
+using testing::Call;
 using testing::Fault;
 using testing::Plant;
 using testing::ReadFile;
@@ -79,6 +83,36 @@ TEST_F(TickReentranceTest, DisconnectingFromTheBoxEndsTheTick) {
   EXPECT_EQ(w_->listBox(IDC_ROLE_BOX)->count(), 0) << "the rest of the tick did not run";
   w_->readCycle().Tick();
   EXPECT_EQ(Shown().size(), 1u);
+}
+
+// While a call of the window's thread waits (here the database work of a
+// tick, 300 ms on its thread), the window keeps running its timers, a tick
+// that comes meanwhile reads nothing, and closing the window waits for the
+// call to end.
+TEST_F(TickReentranceTest, WhileACallWaitsTheWindowRunsTicksAreSkippedAndCloseWaits) {
+  plant_.faults->ClearAll();
+  w_.ShowActive();
+  com::WorkThread database;
+  int timerRuns = 0;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] { ++timerRuns; });
+  timer.start(5);
+  const int readsBefore = plant_.faults->CallCount(Call::Read);
+  bool closedDuringWait = true;
+  QTimer::singleShot(50, [&] {
+    w_->readCycle().Tick();
+    w_->close();
+    closedDuringWait = !w_->isVisible();
+  });
+  database.Run([] { std::this_thread::sleep_for(std::chrono::milliseconds(300)); });
+  EXPECT_GE(timerRuns, 10) << "the window's timers ran while it waited";
+  EXPECT_EQ(plant_.faults->CallCount(Call::Read), readsBefore) << "the tick was skipped";
+  EXPECT_FALSE(closedDuringWait);
+  EXPECT_TRUE(w_->isVisible());
+  QElapsedTimer waited;
+  waited.start();
+  while (w_->isVisible() && waited.elapsed() < 5000) QApplication::processEvents();
+  EXPECT_FALSE(w_->isVisible()) << "the close came once the call had ended";
 }
 
 TEST(RemoteConnect, AServerNameAloneConnectsOnThisComputer) {

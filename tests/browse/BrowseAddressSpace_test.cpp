@@ -38,10 +38,16 @@ class StringList final : public com::IEnumString {
     if (n == 0) delete this;
     return n;
   }
-  HRESULT Next(com::ULONG, com::LPOLESTR* out, com::ULONG*) override {
+  // Up to count names; a listing that ends with a failure gives its last
+  // names with S_OK and the failure at the next call, as a server that
+  // drops between two calls.
+  HRESULT Next(com::ULONG count, com::LPOLESTR* out, com::ULONG* fetched) override {
     if (next_ >= names_.size()) return endResult_;
-    *out = com::CoTaskMemStrDup(com::Utf8ToUtf16(names_[next_++]).c_str());
-    return com::S_OK;
+    com::ULONG n = 0;
+    for (; n < count && next_ < names_.size(); ++n)
+      out[n] = com::CoTaskMemStrDup(com::Utf8ToUtf16(names_[next_++]).c_str());
+    if (fetched) *fetched = n;
+    return n == count || com::FAILED(endResult_) ? com::S_OK : endResult_;
   }
   HRESULT Skip(com::ULONG) override { return com::E_NOTIMPL; }
   HRESULT Reset() override { return com::E_NOTIMPL; }

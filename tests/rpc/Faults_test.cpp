@@ -5,6 +5,7 @@
 
 #include <thread>
 
+#include "platform/com/CallWait.h"
 #include "rpc/Client.h"
 #include "rpc/ServerThread.h"
 #include "server/AddressSpaceXml.h"
@@ -75,6 +76,39 @@ TEST_F(FaultTest, AHangingCallFailsWithTimeoutAndTheNextCallWorks) {
   ASSERT_EQ(server->GetStatus(&status), S_OK);
   CoTaskMemFree(status->szVendorInfo);
   CoTaskMemFree(status);
+}
+
+// While a call waits, its thread's pump runs (a window keeps drawing); a
+// call made from inside the pump is refused, not nested into the wait.
+struct PumpSeen {
+  static inline int runs = 0;
+  static inline bool waiting = true;
+  static inline HRESULT nested = S_OK;
+  static inline IOPCServer* server = nullptr;
+  static void Pump() {
+    if (++runs == 1) {
+      OPCSERVERSTATUS* status = nullptr;
+      nested = server->GetStatus(&status);
+    }
+    waiting = waiting && OutgoingCallWaiting();
+  }
+};
+
+TEST_F(FaultTest, AWaitingCallRunsItsThreadsPumpAndRefusesCallsFromIt) {
+  auto server = Connect(5s);
+  PumpSeen::server = server.Get();
+  script_->HangOn(Call::GetStatus, 300ms);
+  SetCallWaitPump(&PumpSeen::Pump);
+  OPCSERVERSTATUS* status = nullptr;
+  const HRESULT hr = server->GetStatus(&status);
+  SetCallWaitPump(nullptr);
+  ASSERT_EQ(hr, S_OK);
+  CoTaskMemFree(status->szVendorInfo);
+  CoTaskMemFree(status);
+  EXPECT_GE(PumpSeen::runs, 10) << "about every 10 ms for 300 ms";
+  EXPECT_EQ(PumpSeen::nested, RPC_E_CANTCALLOUT_ININPUTSYNCCALL);
+  EXPECT_TRUE(PumpSeen::waiting);
+  EXPECT_FALSE(OutgoingCallWaiting());
 }
 
 // The client's event loop runs only inside a call, so its timer stands
