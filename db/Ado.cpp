@@ -141,7 +141,10 @@ ServerSockets& Sockets() {
 int ServerSocketOf(const QSqlDatabase& db) {
   if (!db.driver()) return -1;
   const QVariant handle = db.driver()->handle();
-  if (!handle.isValid() || !QByteArray(handle.typeName()).contains("PGconn")) return -1;
+  // The driver hands out libpq's PGconn*, whose type is named after the
+  // struct behind the typedef ("pg_conn*").
+  const QByteArray type(handle.isValid() ? handle.typeName() : "");
+  if (!type.contains("PGconn") && !type.contains("pg_conn")) return -1;
   void* conn = *static_cast<void* const*>(handle.constData());
   void* libpq = ::dlopen("libpq.so.5", RTLD_LAZY | RTLD_NOLOAD);
   if (!conn || !libpq) return -1;
@@ -154,10 +157,6 @@ int ServerSocketOf(const QSqlDatabase& db) {
 
 }  // namespace
 
-// TODO(bug): in tagwell_network_bench NetPgOutage a statement stuck behind
-// a proxy that swallows packets went on waiting after this ran; find out
-// whether the socket was registered (PQsocket through dlsym) or the
-// shutdown did not wake libpq.
 void InterruptServerConnections() {
   ServerSockets& s = Sockets();
   std::lock_guard lock(s.mutex);

@@ -6,7 +6,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QSqlError>
+#include <QSqlQuery>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 #include "db/Database.h"
 #include "db/ServerRecording.h"
@@ -95,7 +99,6 @@ class ServerDatabaseTest : public testing::PgDatabaseTest {
   testing::FakeClient fake_{dir_.path()};
   std::string file_;
 };
-
 
 TEST_F(ServerDatabaseTest, CheckConnectsAndFindsTheTableWithoutShowingThePassword) {
   std::string reason;
@@ -208,6 +211,41 @@ TEST_F(ServerDatabaseTest, AnOutageIsOneLogEntryAndRecordingResumes) {
   const std::string log = Log();
   EXPECT_EQ(log.find("*** WriteDatabase error:"), log.rfind("*** WriteDatabase error:"));
   EXPECT_GT(log.size(), during.size());
+}
+
+// A statement that never gets its answer (here it waits for a lock; on a
+// plant network, for a link that carries nothing) ends at once when the
+// server connections are cut from another thread, and the connection is
+// given up.
+TEST_F(ServerDatabaseTest, ACutEndsAStatementThatWaitsForGood) {
+  ServerDatabase database;
+  std::string reason;
+  ASSERT_TRUE(ReadConnectionFile(file_, &database, &reason)) << reason;
+  std::shared_ptr<ado::Connection> connection = OpenServerDatabase(database, &reason);
+  ASSERT_TRUE(connection) << reason;
+  Sql("CREATE TABLE held (x int)");
+  std::thread holder(  // its psql is cancelled at the end
+      [&] { cluster_->Sql(name_, "BEGIN; LOCK TABLE held; SELECT pg_sleep(20); COMMIT"); });
+  for (int i = 0; i < 200 && Sql("SELECT count(*) FROM pg_locks WHERE mode = "
+                                 "'AccessExclusiveLock' AND relation = 'held'::regclass") != "1\n";
+       ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+  std::atomic<bool> ended{false};
+  std::thread cutter([&] {
+    while (!ended) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      ado::InterruptServerConnections();
+    }
+  });
+  QSqlQuery query(connection->Database());
+  EXPECT_FALSE(query.exec("SELECT count(*) FROM held"));
+  EXPECT_TRUE(ServerConnectionLost(*connection))
+      << "ended by " << query.lastError().text().toStdString();
+  ended = true;
+  cutter.join();
+  Sql("SELECT pg_cancel_backend(pid) FROM pg_stat_activity WHERE query LIKE '%pg_sleep(20)%' "
+      "AND pid <> pg_backend_pid()");
+  holder.join();
 }
 
 }  // namespace
