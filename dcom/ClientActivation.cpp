@@ -6,6 +6,7 @@
 #include "dcom/ClientObject.h"
 #include "dcom/Iids.h"
 #include "dcom/NdrOaut.h"
+#include "platform/com/CallWait.h"
 #include "platform/com/ComputerName.h"
 #include "platform/com/Text.h"
 
@@ -99,6 +100,7 @@ ClientTarget DcomActivator::TargetFor(const ComputerAddress& address) const {
 // the session to the exporter it names.
 static HRESULT ActivateAt(const ClientTarget& target, const CLSID& clsid,
                           const std::vector<IID>& iids, Activated* out) {
+  if (com::InCallWaitPump()) return com::RPC_E_CANTCALLOUT_ININPUTSYNCCALL;
   ClientConnection scm;
   std::string error;
   if (!scm.Connect(target.host, target.resolverPort, target.callTimeout, &error))

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "dcom/Iids.h"
+#include "platform/com/CallWait.h"
 #include "platform/com/ComputerName.h"
 #include "platform/com/Text.h"
 
@@ -115,6 +116,8 @@ bool ClientSession::broken() const {
 
 HRESULT ClientSession::Call(const IID& iid, std::uint16_t opnum, const IPID& ipid,
                             const std::function<void(NdrWriter&)>& args, const AnswerReader& read) {
+  // Code the window runs while one of its calls waits may not call out.
+  if (com::InCallWaitPump()) return com::RPC_E_CANTCALLOUT_ININPUTSYNCCALL;
   std::lock_guard lock(callMutex_);
   return CallLocked(iid, opnum, ipid, args, read);
 }

@@ -3,6 +3,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/com/CallWait.h"
+
 namespace tagwell::dcom {
 
 namespace {
@@ -45,6 +47,7 @@ bool ClientConnection::Fail(std::string* error, const std::string& what) {
 
 bool ClientConnection::Connect(const std::string& host, std::uint16_t port,
                                std::chrono::milliseconds timeout, std::string* error) {
+  com::OutgoingCall waiting;
   Close();
   fd_ = ConnectTcp(host, port, Clock::now() + timeout, error);
   return fd_ >= 0;
@@ -52,6 +55,7 @@ bool ClientConnection::Connect(const std::string& host, std::uint16_t port,
 
 bool ClientConnection::Exchange(const Bytes& pdu, Bytes* answer, Clock::time_point deadline,
                                 std::string* error) {
+  com::OutgoingCall waiting;
   if (fd_ < 0) return Fail(error, "not connected");
   if (!SendAll(fd_, pdu, deadline)) return Fail(error, "the server does not take the request");
   ReadOutcome outcome =
@@ -134,6 +138,7 @@ bool ClientConnection::AlterContext(const SyntaxId& interface, std::chrono::mill
 
 CallResult ClientConnection::Call(std::uint16_t opnum, const com::GUID* object, ByteView stub,
                                   std::chrono::milliseconds timeout, std::uint16_t contextId) {
+  com::OutgoingCall waiting;
   CallResult result;
   auto deadline = Clock::now() + timeout;
   std::uint32_t callId = nextCallId_++;

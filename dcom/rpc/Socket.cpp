@@ -9,10 +9,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "dcom/rpc/Pdu.h"
+#include "platform/com/CallWait.h"
 
 namespace tagwell::dcom {
 
@@ -24,14 +26,24 @@ int MillisecondsUntil(Clock::time_point deadline) {
   return left <= 0 ? 0 : left > 60000 ? 60000 : static_cast<int>(left);
 }
 
-// Waits for events on fd until deadline; false on timeout.
+// How often a thread with a call-wait pump (a window's thread) runs it
+// while it waits for the network.
+constexpr int kPumpEveryMs = 10;
+
+// Waits for events on fd until deadline; false on timeout. On a thread
+// with a call-wait pump the pump runs every few milliseconds meanwhile, so
+// a window keeps drawing while its call waits for a remote computer.
 bool Wait(int fd, short events, Clock::time_point deadline) {
+  const bool pumping = com::GetCallWaitPump() && !com::InCallWaitPump();
   while (true) {
     pollfd entry{fd, events, 0};
-    int ready = ::poll(&entry, 1, MillisecondsUntil(deadline));
+    int slice = MillisecondsUntil(deadline);
+    if (pumping) slice = std::min(slice, kPumpEveryMs);
+    int ready = ::poll(&entry, 1, slice);
     if (ready > 0) return true;
     if (ready < 0 && errno != EINTR) return false;
     if (ready == 0 && Clock::now() >= deadline) return false;
+    if (pumping) com::RunCallWaitPump();
   }
 }
 

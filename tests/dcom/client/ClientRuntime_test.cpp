@@ -3,8 +3,11 @@
 // the server browser, release, and each refusal as the HRESULT Windows
 // gives (what the window's boxes are chosen by).
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "dcom/ClientActivation.h"
+#include "dcom/rpc/Socket.h"
+#include "platform/com/CallWait.h"
 #include "platform/com/Text.h"
 #include "platform/opcda/OpcDa.h"
 #include "server/Simulation.h"
@@ -183,6 +186,36 @@ TEST(DcomClient, RefusalsAndALostServer) {
   EXPECT_EQ(server->GetStatus(&status), RPC_E_DISCONNECTED);
   EXPECT_EQ(server->GetStatus(&status), RPC_E_DISCONNECTED) << "broken for good";
   server->Release();
+}
+
+// A computer that takes the connection and never answers: while the
+// activation waits, the thread's pump keeps running (the window draws), a
+// call made from inside it is refused, and the wait ends at the deadline.
+TEST(DcomClient, AWaitRunsTheWindowsPumpAndRefusesCallsFromIt) {
+  std::string error;
+  const int silent = ListenTcp("127.0.0.1", 0, &error);  // never accepts
+  ASSERT_GE(silent, 0) << error;
+  const std::u16string computer =
+      u"127.0.0.1[" + Utf8ToUtf16(std::to_string(LocalPort(silent))) + u"]";
+  credentials::CredentialBook book(nullptr);
+  static DcomActivator* activator = nullptr;
+  static int pumped = 0;
+  static HRESULT fromThePump = S_OK;
+  DcomActivator waiting(ClientOptions{AuthLevel::PacketPrivacy, std::chrono::milliseconds(300),
+                                      std::chrono::minutes(2), &book});
+  activator = &waiting;
+  SetCallWaitPump([] {
+    if (++pumped > 1) return;
+    MULTI_QI entry{&IID_IOPCServer, nullptr, S_OK};
+    fromThePump = activator->Activate(server::CLSID_TagwellSimulation, u"127.0.0.1", 1, &entry);
+  });
+  MULTI_QI entry{&IID_IOPCServer, nullptr, S_OK};
+  EXPECT_EQ(waiting.Activate(server::CLSID_TagwellSimulation, computer, 1, &entry),
+            RPC_E_TIMEOUT);
+  SetCallWaitPump(nullptr);
+  ::close(silent);
+  EXPECT_GT(pumped, 5);
+  EXPECT_EQ(fromThePump, RPC_E_CANTCALLOUT_ININPUTSYNCCALL);
 }
 
 }  // namespace
