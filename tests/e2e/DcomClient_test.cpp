@@ -174,13 +174,22 @@ TEST_F(DcomClient, TsharkSeesPacketPrivacyOnEveryCall) {
     GTEST_SKIP() << "needs tshark as root";
   StartPeer();
   const std::string capture = work_.File("session.pcapng");
-  ChildProcess tshark("/usr/bin/tshark",
-                      {"-l", "-P", "-i", "lo", "-f", "tcp port " + port_, "-w", capture},
+  // tshark's lines go to a file, not a pipe: a pipe nobody reads while the
+  // session runs fills up and stalls the capture.
+  const std::string lines = work_.File("packets.txt");
+  ChildProcess tshark("/bin/sh",
+                      {"-c", "exec /usr/bin/tshark -l -P -i lo -f 'tcp port " + port_ + "' -w '" +
+                                 capture + "' > '" + lines + "'"},
                       work_.path(), env_);
-  // Connects until tshark shows a packet: from then on it captures.
+  // Connects until tshark shows the packets: everything before is captured.
   auto seen = [&] {
+    const auto shown = [&] {
+      const std::string text = ReadFile(lines);
+      return std::count(text.begin(), text.end(), '\n');
+    };
+    const auto before = shown();
     Shell("timeout 1 bash -c 'exec 3<>/dev/tcp/127.0.0.1/" + port_ + "' 2>/dev/null; true");
-    return tshark.ReadLine(200ms, [](const std::string&) { return true; }).has_value();
+    return WaitUntil([&] { return shown() > before; }, 300ms);
   };
   ASSERT_TRUE(WaitUntil(seen, 20s)) << "tshark never captured";
   auto window = Window();
