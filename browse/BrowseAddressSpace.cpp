@@ -6,6 +6,7 @@
 #include "opc/Connection.h"
 #include "opc/Prefetch.h"
 #include "opc/TextHelpers.h"
+#include "platform/opcda/BrowseBranches.h"
 
 namespace tagwell {
 namespace {
@@ -22,6 +23,8 @@ struct Walk {
   std::vector<std::string> compareItems;
   int groupFound = 0;
   bool serverLost = false;  // the server stopped answering: nothing more is asked
+  // The server's describing of many names in one call; null when it has none.
+  com::ITagwellBrowseBranches* branches = nullptr;
 };
 
 // A server name as the client keeps it: UTF-8, at most 259 bytes.
@@ -124,16 +127,24 @@ bool ItemIdOf(Walk& w, com::WCHAR* leaf, std::string* id) {
   return ok;
 }
 
-// A name of a device's flat listing. Once leaves were found inside such a
-// name, every later one is a group name.
-void WalkFlatName(Walk& w, com::WCHAR* wideName) {
-  const std::string name = NameText(wideName);
+// A name of a device's flat listing, before what lies inside it. Once
+// leaves were found inside such a name, every later one is a group name.
+void BeginFlatName(Walk& w, const std::string& name) {
   if (w.groupFound == 0) {
     if (!InCompareItems(w, name)) StoreName(w, name);
   } else {
     StoreName(w, name);
     AppendGroupName(w, name);
   }
+}
+
+void EndFlatName(Walk& w, const std::string& name) {
+  if (w.groupFound == 1) AppendGroupName(w, name);
+}
+
+void WalkFlatName(Walk& w, com::WCHAR* wideName) {
+  const std::string name = NameText(wideName);
+  BeginFlatName(w, name);
   if (Move(w, com::OPC_BROWSE_TO, wideName) == com::S_OK) {
     if (com::IEnumString* leaves = OpenListing(w, com::OPC_LEAF))
       VisitNames(w, leaves, [&w](com::WCHAR* leaf) {
@@ -142,8 +153,49 @@ void WalkFlatName(Walk& w, com::WCHAR* wideName) {
         if (ItemIdOf(w, leaf, &id)) StoreName(w, id);
       });
   }
-  if (w.groupFound == 1) AppendGroupName(w, name);
+  EndFlatName(w, name);
   Move(w, com::OPC_BROWSE_UP, wideName);
+}
+
+// The same for a name the server described (ITagwellBrowseBranches).
+void ApplyFlatName(Walk& w, const std::u16string& wideName, const com::BranchContents& inside) {
+  const std::string name = NameText(wideName.c_str());
+  BeginFlatName(w, name);
+  Note(w, inside.enter);
+  if (inside.enter == com::S_OK) {
+    Note(w, inside.list);
+    if (inside.leaves > 0) w.groupFound = 1;
+    for (const std::u16string& id : inside.itemIds) StoreName(w, NameText(id.c_str()));
+  }
+  EndFlatName(w, name);
+  Note(w, inside.up);
+}
+
+// The names of a device's flat listing, kEnumBatch of them described per
+// call by a server that can; otherwise (or once it fails) walked one by one.
+void WalkFlatNames(Walk& w, com::IEnumString* listing) {
+  if (!w.branches) {
+    VisitNames(w, listing, [&w](com::WCHAR* name) { WalkFlatName(w, name); });
+    return;
+  }
+  std::vector<std::u16string> names;
+  VisitNames(w, listing, [&names](com::WCHAR* name) { names.emplace_back(name); });
+  for (std::size_t at = 0; at < names.size() && !w.serverLost;) {
+    const std::size_t end = std::min(names.size(), at + kEnumBatch);
+    std::vector<com::BranchContents> described;
+    HRESULT hr = com::E_NOTIMPL;
+    if (w.branches)
+      hr = w.branches->DescribeBranches({names.begin() + at, names.begin() + end},
+                                        BrowseLists::kItemCapacity, &described);
+    Note(w, hr);
+    if (hr == com::S_OK && described.size() == end - at) {
+      for (std::size_t i = at; i < end; ++i) ApplyFlatName(w, names[i], described[i - at]);
+    } else {
+      w.branches = nullptr;  // this server cannot: one name at a time from here
+      for (std::size_t i = at; i < end && !w.serverLost; ++i) WalkFlatName(w, names[i].data());
+    }
+    at = end;
+  }
 }
 
 // A root branch: listed, entered, its leaves and the names below it stored.
@@ -160,8 +212,7 @@ void WalkDevice(Walk& w, com::WCHAR* wideDevice) {
       StoreName(w, id);
       AppendCompareItem(w, id);
     });
-  if (com::IEnumString* below = OpenListing(w, com::OPC_FLAT))
-    VisitNames(w, below, [&w](com::WCHAR* name) { WalkFlatName(w, name); });
+  if (com::IEnumString* below = OpenListing(w, com::OPC_FLAT)) WalkFlatNames(w, below);
   Move(w, com::OPC_BROWSE_UP, wideDevice);
 }
 
@@ -174,7 +225,10 @@ void StoreEach(Walk& w, com::IEnumString* names) {
 void BrowseAddressSpace(Client& client) {
   com::IOPCBrowseServerAddressSpace* browser = client.state.ptrIOPCBrowseServerAddressSpace;
   if (!browser) return;
-  Walk w{client, browser, 0, {}, 0, false};
+  Walk w{client, browser, 0, {}, 0, false, nullptr};
+  com::ComPtr<com::ITagwellBrowseBranches> branches;
+  if (browser->QueryInterface(com::IID_ITagwellBrowseBranches, branches.ReceiveVoid()) == com::S_OK)
+    w.branches = branches.Get();
 
   com::IEnumString* whole = OpenListing(w, com::OPC_FLAT);
   if (!whole) return;

@@ -63,6 +63,8 @@ void ProxyObject::AddInterface(const IID& iid) {
     Answer(iid, static_cast<IOPCServerPublicGroups*>(TearOffOf<PublicGroupsProxy>()));
   } else if (iid == IID_IOPCBrowseServerAddressSpace) {
     Answer(iid, static_cast<IOPCBrowseServerAddressSpace*>(TearOffOf<BrowseProxy>()));
+    Answer(IID_ITagwellBrowseBranches,
+           static_cast<ITagwellBrowseBranches*>(TearOffOf<BrowseBranchesProxy>()));
   } else if (iid == IID_IOPCItemProperties) {
     Answer(iid, static_cast<IOPCItemProperties*>(TearOffOf<ItemPropertiesProxy>()));
   } else if (iid == IID_IPersistFile) {

@@ -1,4 +1,6 @@
 // Proxies of IOPCBrowseServerAddressSpace and IOPCItemProperties.
+#include <algorithm>
+
 #include "rpc/Marshal.h"
 #include "rpc/ProxyInterfaces.h"
 
@@ -57,6 +59,39 @@ HRESULT BrowseProxy::BrowseAccessPaths(LPCWSTR szItemID, LPENUMSTRING* ppIEnumSt
   return connection().Call(request, [&](auto answer) {
     return TakeObject(answer.getHr(), answer.hasEnumerator(), answer.getEnumerator(),
                       IID_IEnumString, reinterpret_cast<void**>(ppIEnumString));
+  });
+}
+
+// A server without the call answers "unimplemented": E_NOTIMPL, and the
+// walk makes the calls itself.
+HRESULT BrowseBranchesProxy::DescribeBranches(const std::vector<std::u16string>& names,
+                                              ULONG leafLimit,
+                                              std::vector<BranchContents>* contents) {
+  if (!contents) return E_POINTER;
+  contents->clear();
+  auto request = cap().describeBranchesRequest();
+  auto list = request.initNames(static_cast<unsigned>(names.size()));
+  for (unsigned i = 0; i < names.size(); ++i) list.set(i, WideToWire(names[i].c_str()));
+  request.setLeafLimit(leafLimit);
+  return connection().Call(request, [&](auto answer) -> HRESULT {
+    if (FAILED(answer.getHr())) return answer.getHr();
+    auto branches = answer.getBranches();
+    if (branches.size() != names.size()) return RPC_E_INVALID_DATA;
+    std::vector<BranchContents> out(branches.size());
+    for (unsigned i = 0; i < branches.size(); ++i) {
+      auto b = branches[i];
+      out[i].enter = b.getEnter();
+      out[i].list = b.getList();
+      out[i].leaves = std::min(b.getLeaves(), leafLimit);
+      out[i].up = b.getUp();
+      for (auto id : b.getItemIds()) {
+        WideArg text;
+        if (!text.Assign(true, id)) return RPC_E_INVALID_DATA;
+        out[i].itemIds.emplace_back(text.get());
+      }
+    }
+    *contents = std::move(out);
+    return S_OK;
   });
 }
 

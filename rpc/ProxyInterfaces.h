@@ -7,6 +7,7 @@
 #include <deque>
 #include <string>
 
+#include "platform/opcda/BrowseBranches.h"
 #include "rpc/Proxy.h"
 
 namespace tagwell::rpc {
@@ -60,6 +61,13 @@ class BrowseProxy final : public TearOff<com::IOPCBrowseServerAddressSpace> {
                                 com::LPENUMSTRING* ppIEnumString) override;
   com::HRESULT GetItemID(com::LPWSTR szItemDataID, com::LPWSTR* szItemID) override;
   com::HRESULT BrowseAccessPaths(com::LPCWSTR szItemID, com::LPENUMSTRING* ppIEnumString) override;
+};
+
+class BrowseBranchesProxy final : public TearOff<com::ITagwellBrowseBranches> {
+ public:
+  using TearOff::TearOff;
+  com::HRESULT DescribeBranches(const std::vector<std::u16string>& names, com::ULONG leafLimit,
+                                std::vector<com::BranchContents>* contents) override;
 };
 
 class ItemPropertiesProxy final : public TearOff<com::IOPCItemProperties> {

@@ -54,6 +54,7 @@ class ObjectStub final : public wire::ComObject::Server {
   kj::Promise<void> browseOpcItemIds(BrowseOpcItemIdsContext context) override;
   kj::Promise<void> getItemId(GetItemIdContext context) override;
   kj::Promise<void> browseAccessPaths(BrowseAccessPathsContext context) override;
+  kj::Promise<void> describeBranches(DescribeBranchesContext context) override;
   // OpcItemProperties
   kj::Promise<void> queryAvailableProperties(QueryAvailablePropertiesContext context) override;
   kj::Promise<void> getItemProperties(GetItemPropertiesContext context) override;

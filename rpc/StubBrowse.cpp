@@ -1,4 +1,8 @@
 // Stubs of IOPCBrowseServerAddressSpace and IOPCItemProperties.
+#include <string>
+#include <vector>
+
+#include "platform/opcda/BrowseBranches.h"
 #include "rpc/Stub.h"
 
 namespace tagwell::rpc {
@@ -61,6 +65,37 @@ kj::Promise<void> ObjectStub::browseAccessPaths(BrowseAccessPathsContext context
   HRESULT hr = browse_->BrowseAccessPaths(itemId.get(), &enumerator);
   PutObject(enumerator, rights_, [&] { return context.getResults().initEnumerator(); });
   return Answer(context, hr);
+}
+
+// At most this many names per describeBranches, so that one call cannot
+// hold the server's loop for long.
+constexpr unsigned kMostBranchesPerCall = 1000;
+
+kj::Promise<void> ObjectStub::describeBranches(DescribeBranchesContext context) {
+  if (!browse_) return NoInterface(context);
+  auto params = context.getParams();
+  auto names = params.getNames();
+  if (names.size() > kMostBranchesPerCall) return Fail(context, E_INVALIDARG);
+  std::vector<WideArg> wide(names.size());
+  for (unsigned i = 0; i < names.size(); ++i)
+    if (!wide[i].Assign(true, names[i])) return Fail(context, E_INVALIDARG);
+  std::vector<std::u16string> wanted;
+  for (WideArg& name : wide) wanted.emplace_back(name.get());
+  std::vector<BranchContents> described;
+  DescribeBranchesAt(*browse_.Get(), wanted, params.getLeafLimit(), &described);
+  auto out = context.getResults().initBranches(names.size());
+  for (unsigned i = 0; i < names.size(); ++i) {
+    const BranchContents& inside = described[i];
+    auto branch = out[i];
+    branch.setEnter(inside.enter);
+    branch.setList(inside.list);
+    branch.setLeaves(inside.leaves);
+    auto ids = branch.initItemIds(static_cast<unsigned>(inside.itemIds.size()));
+    for (unsigned k = 0; k < inside.itemIds.size(); ++k)
+      ids.set(k, WideToWire(inside.itemIds[k].c_str()));
+    branch.setUp(inside.up);
+  }
+  return Answer(context, S_OK);
 }
 
 kj::Promise<void> ObjectStub::queryAvailableProperties(QueryAvailablePropertiesContext context) {

@@ -153,6 +153,18 @@ interface OpcBrowseServerAddressSpace {
       -> (hr :Int32, enumerator :Object);
   getItemId @3 (itemDataId :WString) -> (hr :Int32, itemId :WString);
   browseAccessPaths @4 (itemId :WString) -> (hr :Int32, enumerator :Object);
+  describeBranches @5 (names :List(WString), leafLimit :UInt32)
+      -> (hr :Int32, branches :List(BranchContents));
+  # Tagwell's own (ITagwellBrowseBranches): for each name, the calls the
+  # address-space walk makes, made by the server in the walk's order.
+}
+
+struct BranchContents {
+  enter @0 :Int32;
+  list @1 :Int32;
+  leaves @2 :UInt32;
+  itemIds @3 :List(WString);
+  up @4 :Int32;
 }
 
 interface OpcItemProperties {

@@ -10,6 +10,7 @@
 
 #include "browse/Browse.h"
 #include "platform/com/Com.h"
+#include "platform/opcda/BrowseBranches.h"
 #include "server/AddressSpaceXml.h"
 #include "server/Simulation.h"
 #include "tests/support/FakeUi.h"
@@ -78,7 +79,15 @@ class ScriptedBrowser final : public com::IOPCBrowseServerAddressSpace {
   HRESULT endResult = com::S_FALSE;  // what Next gives after the last name
   int calls = 0;
 
-  HRESULT QueryInterface(com::REFIID, void**) override { return com::E_NOINTERFACE; }
+  // Answers ITagwellBrowseBranches too (with its own browse calls), as
+  // tagwell-server's proxies do.
+  bool describes = false;
+
+  HRESULT QueryInterface(com::REFIID iid, void** out) override {
+    if (!describes || iid != com::IID_ITagwellBrowseBranches) return com::E_NOINTERFACE;
+    *out = static_cast<com::ITagwellBrowseBranches*>(&describer_);
+    return com::S_OK;
+  }
   com::ULONG AddRef() override { return 1; }
   com::ULONG Release() override { return 1; }
   HRESULT QueryOrganization(com::OPCNAMESPACETYPE*) override { return com::E_NOTIMPL; }
@@ -134,13 +143,29 @@ class ScriptedBrowser final : public com::IOPCBrowseServerAddressSpace {
       Flat(Join(path, sub), out);
     }
   }
+  struct Describer final : com::ITagwellBrowseBranches {
+    explicit Describer(ScriptedBrowser& b) : browser(b) {}
+    HRESULT QueryInterface(com::REFIID, void**) override { return com::E_NOINTERFACE; }
+    com::ULONG AddRef() override { return 1; }
+    com::ULONG Release() override { return 1; }
+    HRESULT DescribeBranches(const std::vector<std::u16string>& names, com::ULONG leafLimit,
+                             std::vector<com::BranchContents>* contents) override {
+      com::DescribeBranchesAt(browser, names, leafLimit, contents);
+      return com::S_OK;
+    }
+    ScriptedBrowser& browser;
+  };
   std::string position_;
+  Describer describer_{*this};
 };
 
-class BrowseTest : public ::testing::Test {
+// Each walk runs twice: the walk's own calls name by name, and a server
+// that describes a hundred names per call; both give the same lists.
+class BrowseTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
     client.state.ptrIOPCBrowseServerAddressSpace = &browser;
+    browser.describes = GetParam();
     baseline = com::TaskMemOutstanding();
   }
   void TearDown() override {
@@ -167,7 +192,7 @@ class BrowseTest : public ::testing::Test {
   std::size_t baseline = 0;
 };
 
-TEST_F(BrowseTest, FlatSpaceListsEveryItemAndNoDevices) {
+TEST_P(BrowseTest, FlatSpaceListsEveryItemAndNoDevices) {
   browser.tree[""] = {{"Mon", "Tank.Level", "Tank.Temp"}, {}};
   BrowseAddressSpace(client);
   EXPECT_EQ(ItemNames(), (Names{"Mon", "Tank.Level", "Tank.Temp"}));
@@ -175,7 +200,7 @@ TEST_F(BrowseTest, FlatSpaceListsEveryItemAndNoDevices) {
   EXPECT_TRUE(Info().empty());
 }
 
-TEST_F(BrowseTest, EmptyServerChangesNothing) {
+TEST_P(BrowseTest, EmptyServerChangesNothing) {
   client.browse.browseItemNames = {"kept"};
   client.browse.browseItemCount = 1;
   fake.window.serverInfo.AddString("Vendor information = ");
@@ -186,7 +211,7 @@ TEST_F(BrowseTest, EmptyServerChangesNothing) {
 
 // The first name inside which leaves are found becomes a group name, and so
 // does every later name of a flat listing, also of the next device.
-TEST_F(BrowseTest, HierarchicalSpaceSwitchesToGroupNames) {
+TEST_P(BrowseTest, HierarchicalSpaceSwitchesToGroupNames) {
   Add("", {"Mon"}, {"D1", "D2"});
   Add("D1", {"a"}, {"G1"});
   Add("D1.G1", {"x"});
@@ -200,7 +225,7 @@ TEST_F(BrowseTest, HierarchicalSpaceSwitchesToGroupNames) {
   EXPECT_EQ(Info(), (Names{"", "Devices (or Groups) available on server: ", "", "D1", "D2"}));
 }
 
-TEST_F(BrowseTest, DeviceThatCannotBeEnteredIsListedWithNothingBelow) {
+TEST_P(BrowseTest, DeviceThatCannotBeEnteredIsListedWithNothingBelow) {
   Add("", {}, {"D1", "D2"});
   Add("D1", {"a"});
   Add("D2", {"b"});
@@ -211,7 +236,7 @@ TEST_F(BrowseTest, DeviceThatCannotBeEnteredIsListedWithNothingBelow) {
   EXPECT_EQ(Info().back(), "D2");
 }
 
-TEST_F(BrowseTest, LeafWithoutItemIdIsLeftOut) {
+TEST_P(BrowseTest, LeafWithoutItemIdIsLeftOut) {
   Add("", {}, {"D1"});
   Add("D1", {"a", "b"});
   browser.noItemId = {"D1.a"};
@@ -220,7 +245,7 @@ TEST_F(BrowseTest, LeafWithoutItemIdIsLeftOut) {
   EXPECT_EQ(ItemNames(), (Names{"D1", "D1.b", "D1.a"}));
 }
 
-TEST_F(BrowseTest, SecondWalkRewritesItemsAndAppendsGroups) {
+TEST_P(BrowseTest, SecondWalkRewritesItemsAndAppendsGroups) {
   Add("", {"Mon"}, {"D1"});
   Add("D1", {"a"});
   BrowseAddressSpace(client);
@@ -229,7 +254,7 @@ TEST_F(BrowseTest, SecondWalkRewritesItemsAndAppendsGroups) {
   EXPECT_EQ(GroupNames(), (Names{"D1", "D1"}));
 }
 
-TEST_F(BrowseTest, CapacitiesAndLongNamesAreLimits) {
+TEST_P(BrowseTest, CapacitiesAndLongNamesAreLimits) {
   Names devices, leaves;
   for (int i = 0; i < BrowseLists::kGroupCapacity + 10; ++i)
     devices.push_back("D" + std::to_string(i));
@@ -246,7 +271,7 @@ TEST_F(BrowseTest, CapacitiesAndLongNamesAreLimits) {
   EXPECT_EQ(static_cast<int>(Info().size()), 3 + BrowseLists::kGroupCapacity + 10);
 }
 
-TEST_F(BrowseTest, LostServerEndsTheWalk) {
+TEST_P(BrowseTest, LostServerEndsTheWalk) {
   Add("", {"Mon"}, {"D1", "D2"});
   Add("D1", {"a"});
   Add("D2", {"b"});
@@ -258,12 +283,14 @@ TEST_F(BrowseTest, LostServerEndsTheWalk) {
   EXPECT_TRUE(Info().empty());
 }
 
-TEST_F(BrowseTest, NoBrowseInterfaceNoWalk) {
+TEST_P(BrowseTest, NoBrowseInterfaceNoWalk) {
   client.state.ptrIOPCBrowseServerAddressSpace = nullptr;
   BrowseAddressSpace(client);
   EXPECT_EQ(client.browse.browseItemCount, 0);
   EXPECT_EQ(browser.calls, 0);
 }
+
+INSTANTIATE_TEST_SUITE_P(NameByNameAndDescribed, BrowseTest, ::testing::Bool());
 
 // The walk over the simulation server's plant: every item can be chosen,
 // and the devices are the only group names.
