@@ -24,6 +24,7 @@
 #include "server/AddressSpaceXml.h"
 #include "server/Simulation.h"
 #include "tests/dcom/client/DcomPeer.h"
+#include "tests/support/Ports.h"
 #include "tests/support/TempDir.h"
 
 namespace tagwell {
@@ -34,18 +35,6 @@ using namespace com;
 testing::TempDir& Folder() {
   static testing::TempDir dir;
   return dir;
-}
-
-std::uint16_t FreePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
 }
 
 // The simulation over DCOM on a loopback port, account PLANT\op.
@@ -72,7 +61,7 @@ struct DcomSide {
     activator.Activate(server::CLSID_TagwellSimulation, Utf8ToUtf16(key), 1, &entry);
     return ComPtr<IOPCServer>::Adopt(static_cast<IOPCServer*>(static_cast<void*>(entry.pItf)));
   }
-  std::uint16_t port = FreePort();
+  std::uint16_t port = testing::FreeLoopbackPort();
   std::unique_ptr<dcom::Dispatcher> runtime;
   std::unique_ptr<dcom::Server> server;
 };

@@ -51,6 +51,7 @@
 #include "rpc/Activation.h"
 #include "tests/support/FakeUi.h"
 #include "tests/support/PgCluster.h"
+#include "tests/support/Ports.h"
 #include "tests/support/TempDir.h"
 
 namespace tagwell {
@@ -90,29 +91,6 @@ void WritePlant(const std::string& path) {
   out << "</AddressSpace>\n";
 }
 
-std::uint16_t FreePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
-bool Listens(std::uint16_t port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return connected;
-}
-
 std::string ProgramFolder() {
   char path[4096];
   const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
@@ -138,7 +116,7 @@ class Server final {
       std::_Exit(127);
     }
     serverPid = pid_;
-    for (int i = 0; i < 400 && !Listens(port_); ++i)
+    for (int i = 0; i < 400 && !testing::LoopbackPortListens(port_); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   ~Server() {
@@ -148,7 +126,7 @@ class Server final {
   std::uint16_t port() const { return port_; }
 
  private:
-  std::uint16_t port_ = FreePort();
+  std::uint16_t port_ = testing::FreeLoopbackPort();
   pid_t pid_ = -1;
 };
 

@@ -15,6 +15,7 @@
 #include <csignal>
 
 #include "tests/e2e/Process.h"
+#include "tests/support/Ports.h"
 #include "tests/support/TempDir.h"
 
 namespace tagwell::testing {
@@ -23,18 +24,6 @@ namespace {
 using namespace std::chrono_literals;
 
 const std::string kClsid = "{6E0C5A1D-3B7F-4C2E-9A41-2F8D7B1C9E53}";
-
-std::string FreePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return std::to_string(ntohs(address.sin_port));
-}
 
 std::vector<std::string> Starting(const std::vector<std::string>& lines, const std::string& head) {
   std::vector<std::string> out;
@@ -80,7 +69,7 @@ class DcomClient : public ::testing::Test {
 
   TempDir work_;
   std::map<std::string, std::string> env_;
-  std::string port_ = FreePort();
+  std::string port_ = std::to_string(FreeLoopbackPort());
   std::unique_ptr<ChildProcess> peer_;
 };
 

@@ -16,6 +16,7 @@
 #include <regex>
 
 #include "tests/e2e/Process.h"
+#include "tests/support/Ports.h"
 #include "tests/support/TempDir.h"
 
 namespace tagwell::testing {
@@ -27,29 +28,6 @@ const std::string kClsid = "{6E0C5A1D-3B7F-4C2E-9A41-2F8D7B1C9E53}";
 
 // A TCP port that was free a moment ago (the server binds it with
 // SO_REUSEADDR).
-std::string FreePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return std::to_string(ntohs(address.sin_port));
-}
-
-bool Listens(const std::string& port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(std::stoi(port)));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return connected;
-}
-
 std::string FingerprintIn(const std::string& text) {
   static const std::regex print("[0-9A-F]{2}(:[0-9A-F]{2}){31}");
   std::smatch found;
@@ -87,12 +65,14 @@ class RemoteClient : public ::testing::Test {
     server_ = std::make_unique<ChildProcess>(ProgramFolder() + "/tagwell-server",
                                              std::vector<std::string>{"--listen", port_},
                                              work_.path(), env_);
-    ASSERT_TRUE(WaitUntil([&] { return Listens(port_); }, 20s)) << "the server never listened";
+    ASSERT_TRUE(WaitUntil(
+        [&] { return LoopbackPortListens(static_cast<std::uint16_t>(std::stoi(port_))); }, 20s))
+        << "the server never listened";
   }
 
   TempDir work_;
   std::map<std::string, std::string> env_;
-  std::string port_ = FreePort();
+  std::string port_ = std::to_string(FreeLoopbackPort());
   std::unique_ptr<ChildProcess> server_;
 };
 

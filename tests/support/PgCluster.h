@@ -6,10 +6,9 @@
 
 #include <string>
 
-namespace tagwell::testing {
+#include "tests/support/Ports.h"
 
-// A TCP port on 127.0.0.1 that was free a moment ago (0 if none).
-int FreeLoopbackPort();
+namespace tagwell::testing {
 
 class PgCluster {
  public:

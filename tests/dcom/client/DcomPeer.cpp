@@ -9,24 +9,10 @@
 #include "dcom/rpc/Accounts.h"
 #include "dcom/rpc/Server.h"
 #include "platform/com/Text.h"
+#include "tests/support/Ports.h"
 #include "tests/support/TempDir.h"
 
 namespace tagwell::dcom {
-namespace {
-
-std::uint16_t FreePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(fd);
-  return ntohs(address.sin_port);
-}
-
-}  // namespace
 
 struct DcomPeer::Parts {
   testing::TempDir dir;
@@ -34,7 +20,8 @@ struct DcomPeer::Parts {
   std::unique_ptr<Server> server;
 };
 
-DcomPeer::DcomPeer(AuthLevel minActivation) : port_(FreePort()), parts_(std::make_unique<Parts>()) {
+DcomPeer::DcomPeer(AuthLevel minActivation)
+    : port_(testing::FreeLoopbackPort()), parts_(std::make_unique<Parts>()) {
   std::string error;
   const std::string accounts = parts_->dir.File("accounts");
   EXPECT_TRUE(AddDcomAccount(accounts, "PLANT\\op", "Secret-1", false, &error)) << error;
