@@ -90,8 +90,10 @@ TrendChart::TrendChart(QWidget* parent)
           [this](QDateTime from, QDateTime to) { time_->setFormat(TimeFormat(from.msecsTo(to))); });
 }
 
-void TrendChart::SetCurves(std::vector<TrendCurve> curves, qint64 minHoleMs) {
+void TrendChart::SetCurves(std::vector<TrendCurve> curves, qint64 minHoleMs,
+                           std::optional<std::pair<qint64, qint64>> timeRange) {
   chart_->removeAllSeries();
+  if (timeRange) SetTimeRange(timeRange->first, timeRange->second);
   curves_ = std::move(curves);
   holes_.clear();
   // Qt Charts lays out every series again on each change of an axis, at a
