@@ -13,7 +13,6 @@
 
 #include "db/ConnectionString.h"
 #include "db/ServerDatabase.h"
-#include "opc/Reading.h"
 
 namespace tagwell {
 namespace {
@@ -103,80 +102,7 @@ std::string SqliteStatement(std::size_t names) {
          Selection(names).toStdString();
 }
 
-// The quality words of the texts the readers write, by text.
-const std::unordered_map<std::string, std::uint16_t>& QualityWords() {
-  static const auto* words = [] {
-    auto* map = new std::unordered_map<std::string, std::uint16_t>;
-    // Descending, so that a text shared by several words keeps the plain one.
-    for (int word = 0xFC; word >= 0; word -= 4)
-      (*map)[QualityText(static_cast<WORD>(word))] = static_cast<std::uint16_t>(word);
-    (*map)["Good"] = 0xC0;
-    (*map)["Bad"] = 0x00;
-    (*map)["Uncertain"] = 0x40;
-    return map;
-  }();
-  return *words;
-}
-
 }  // namespace
-
-std::uint16_t QualityOfText(std::string_view text) {
-  const auto& words = QualityWords();
-  if (auto it = words.find(std::string(text)); it != words.end()) return it->second;
-  if (text.starts_with("Good")) return 0xC0;
-  if (text.starts_with("Uncertain")) return 0x40;
-  return 0x00;
-}
-
-HistoryThinner::HistoryThinner(qint64 fromMs, qint64 toMs, int buckets)
-    : fromMs_(fromMs),
-      spanMs_(std::max<qint64>(1, toMs - fromMs + 1)),
-      buckets_(std::max(1, buckets)) {}
-
-void HistoryThinner::Add(const SeriesPoint& p) {
-  if (!overflowed_) {
-    raw_.push_back(p);
-    if (raw_.size() > 2 * static_cast<std::size_t>(buckets_)) {
-      overflowed_ = true;
-      bucket_.assign(buckets_, Bucket{});
-      std::vector<SeriesPoint> kept;
-      kept.swap(raw_);
-      for (const SeriesPoint& q : kept) Add(q);
-    }
-    return;
-  }
-  const qint64 index = std::clamp<qint64>((p.ms - fromMs_) * buckets_ / spanMs_, 0, buckets_ - 1);
-  Bucket& b = bucket_[index];
-  ++b.count;
-  if (!IsGoodQuality(p.quality)) {
-    if (!b.hasNotGood || p.ms < b.firstNotGood.ms) b.firstNotGood = p;
-    b.hasNotGood = true;
-    return;
-  }
-  if (!b.hasGood || p.value < b.low.value) b.low = p;
-  if (!b.hasGood || p.value > b.high.value) b.high = p;
-  b.hasGood = true;
-}
-
-std::vector<SeriesPoint> HistoryThinner::Take(bool* thinned) {
-  *thinned = overflowed_;
-  std::vector<SeriesPoint> out;
-  if (!overflowed_) {
-    out.swap(raw_);
-  } else {
-    for (const Bucket& b : bucket_) {
-      if (b.hasGood) out.push_back(b.low);
-      if (b.hasGood && (b.high.ms != b.low.ms || b.high.value != b.low.value))
-        out.push_back(b.high);
-      if (b.hasNotGood) out.push_back(b.firstNotGood);
-    }
-    bucket_.clear();
-    overflowed_ = false;
-  }
-  std::stable_sort(out.begin(), out.end(),
-                   [](const SeriesPoint& a, const SeriesPoint& b) { return a.ms < b.ms; });
-  return out;
-}
 
 std::shared_ptr<ado::Connection> OpenHistoryDatabase(std::string_view path, std::string* reason) {
   if (IsConnectionFile(path)) {
@@ -200,7 +126,7 @@ std::shared_ptr<ado::Connection> OpenHistoryDatabase(std::string_view path, std:
 
 namespace {
 
-// One row of SelectStatement as the database handed it over, the item
+// One row of the history query as its database handed it over, its item
 // already found.
 struct QueryRow {
   std::size_t item = 0;  // its place in the request
@@ -395,8 +321,8 @@ std::string_view SqliteText(sqlite3_stmt* statement, int column) {
 // string functions: this runs for every row, in debug builds too.)
 bool SqliteRow(sqlite3_stmt* statement, HistorySink& sink, QueryRow* row) {
   if (!sink.ItemNamed(SqliteText(statement, 0), &row->item)) return false;
-  const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(statement, 1));
-  row->type = !type ? 0 : std::strcmp(type, "string") == 0 ? 2 : std::strcmp(type, "boolean") == 0;
+  if (const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(statement, 1)))
+    row->type = std::strcmp(type, "string") == 0 ? 2 : std::strcmp(type, "boolean") == 0 ? 1 : 0;
   for (int column = 2; column < 8; ++column)  // Year ... Seconds
     row->timeKey = row->timeKey * 100 + sqlite3_column_int64(statement, column);
   const int valueType = sqlite3_column_type(statement, 8);
@@ -418,6 +344,10 @@ bool SqliteRow(sqlite3_stmt* statement, HistorySink& sink, QueryRow* row) {
 // connection would wait.
 bool ReadWithSqlite(const ado::Connection& connection, const HistoryRequest& request,
                     HistorySink& sink, std::string* reason) {
+  if (connection.SqliteFile().empty()) {
+    *reason = "the database is closed";
+    return false;
+  }
   const std::string statement = SqliteStatement(request.names.size());
   const Parameters parameters = ParametersOf(request, false);
   std::string uri = SqliteOpenUri(connection.SqliteFile());  // ends in mode=rw
