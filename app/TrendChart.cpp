@@ -90,21 +90,26 @@ TrendChart::TrendChart(QWidget* parent)
           [this](QDateTime from, QDateTime to) { time_->setFormat(TimeFormat(from.msecsTo(to))); });
 }
 
-void TrendChart::SetCurves(std::vector<TrendCurve> curves, qint64 minHoleMs) {
+void TrendChart::SetCurves(std::vector<TrendCurve> curves, qint64 minHoleMs,
+                           std::optional<std::pair<qint64, qint64>> timeRange) {
   chart_->removeAllSeries();
+  if (timeRange) SetTimeRange(timeRange->first, timeRange->second);
   curves_ = std::move(curves);
   holes_.clear();
+  // Qt Charts lays out every series again on each change of an axis, at a
+  // cost that grows with its points: the axes are set before the series
+  // come.
   double low, high;
   ValueRange(curves_, &low, &high);
-  bool anyBoolean = false;
-  for (const TrendCurve& c : curves_) {
-    holes_.push_back(HoleThreshold(c.points, minHoleMs));
-    anyBoolean = anyBoolean || c.kind == CurveKind::Boolean;
-    AddCurve(c, minHoleMs, low, high);
-  }
   values_->setRange(low, high);
   values_->applyNiceNumbers();
-  switches_->setVisible(anyBoolean);
+  switches_->setVisible(std::any_of(curves_.begin(), curves_.end(), [](const TrendCurve& c) {
+    return c.kind == CurveKind::Boolean;
+  }));
+  for (const TrendCurve& c : curves_) {
+    holes_.push_back(HoleThreshold(c.points, minHoleMs));
+    AddCurve(c, minHoleMs, low, high);
+  }
 }
 
 void TrendChart::AddCurve(const TrendCurve& curve, qint64 minHoleMs, double low, double high) {
@@ -123,8 +128,8 @@ void TrendChart::AddCurve(const TrendCurve& curve, qint64 minHoleMs, double low,
     auto* series = new QLineSeries;
     series->setPen(pen);
     series->setName(LegendText(curve));
+    attach(series);  // then the points: the series is laid out once
     series->replace(QList<QPointF>(line.begin(), line.end()));
-    attach(series);
     if (!legend) HideFromLegend(chart_, series);
     legend = false;
   }
@@ -145,8 +150,8 @@ void TrendChart::AddCurve(const TrendCurve& curve, qint64 minHoleMs, double low,
   // A mark stays inside the axis whatever value the bad reading carries.
   for (const QPointF& p : shape.marks)
     points.append(QPointF(p.x(), std::isfinite(p.y()) ? std::clamp(p.y(), low, high) : low));
-  marks->replace(points);
   attach(marks);
+  marks->replace(points);
   HideFromLegend(chart_, marks);
 }
 

@@ -9,6 +9,8 @@
 
 #include <QChartView>
 #include <functional>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "app/TrendCurves.h"
@@ -24,8 +26,11 @@ class TrendChart final : public QChartView {
   explicit TrendChart(QWidget* parent = nullptr);
 
   // Replaces what is drawn. minHoleMs: the least span without readings
-  // that breaks a line (a thinned curve's bucket span).
-  void SetCurves(std::vector<TrendCurve> curves, qint64 minHoleMs = 0);
+  // that breaks a line (a thinned curve's bucket span). timeRange (from,
+  // to ms), when given, is set before the curves are laid out: a change of
+  // the time axis afterwards lays every curve out again.
+  void SetCurves(std::vector<TrendCurve> curves, qint64 minHoleMs = 0,
+                 std::optional<std::pair<qint64, qint64>> timeRange = std::nullopt);
   const std::vector<TrendCurve>& curves() const { return curves_; }
   // The time axis; not a change by the operator.
   void SetTimeRange(qint64 fromMs, qint64 toMs);

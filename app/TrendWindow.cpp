@@ -292,11 +292,12 @@ void TrendWindow::ShowLive() {
     notes << "No live readings in this window: choose a period of the database.";
   else if (!waiting.isEmpty())
     notes << "No reading yet of " + NameList(waiting) + " (Read Item starts the cycle).";
-  chart_->SetCurves(std::move(curves));
+  std::optional<std::pair<qint64, qint64>> range;
   if (following_) {
     const qint64 end = std::max(Now(), newest);
-    chart_->SetTimeRange(end - TrendBuffer::kKeptMs, end);
+    range.emplace(end - TrendBuffer::kKeptMs, end);
   }
+  chart_->SetCurves(std::move(curves), 0, range);
   status_->setText(
       QString("Live: the last 10 minutes of the read cycle, at most %1 readings per item.")
           .arg(options_.live ? options_.live->PerItemLimit() : TrendBuffer::kMostPerItem));
@@ -394,8 +395,7 @@ void TrendWindow::LoadHistory(qint64 fromMs, qint64 toMs) {
                   LocalText(toMs) + ".");
   else if (!empty.isEmpty())
     notes.prepend("No rows in this period of " + NameList(empty) + ".");
-  chart_->SetCurves(std::move(curves), 5 * result.bucketMs / 2);
-  chart_->SetTimeRange(fromMs, toMs);
+  chart_->SetCurves(std::move(curves), 5 * result.bucketMs / 2, std::pair(fromMs, toMs));
   status_->setText(QString("History from %1 to %2: %3 rows from %4.")
                        .arg(LocalText(fromMs), LocalText(toMs))
                        .arg(rows)

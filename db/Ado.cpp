@@ -38,6 +38,20 @@ struct Provider {
   const char* probe;
 };
 
+bool BusyTimeout(const ConnectionAttributes& attributes, int* timeout, std::string* reason) {
+  *timeout = kDefaultBusyTimeoutMs;
+  if (!attributes.Has("busy timeout")) return true;
+  const std::string text = attributes.Get("busy timeout");
+  char* end = nullptr;
+  long value = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || value < 0 || value > 600000) {
+    *reason = "Busy Timeout must be a number of milliseconds from 0 to 600000";
+    return false;
+  }
+  *timeout = static_cast<int>(value);
+  return true;
+}
+
 bool ConfigureSqlite(QSqlDatabase& db, const ConnectionAttributes& attributes,
                      std::string* reason) {
   const std::string path = attributes.Get("data source");
@@ -45,17 +59,8 @@ bool ConfigureSqlite(QSqlDatabase& db, const ConnectionAttributes& attributes,
     *reason = "the connection string names no Data Source";
     return false;
   }
-  int timeout = kDefaultBusyTimeoutMs;
-  if (attributes.Has("busy timeout")) {
-    const std::string text = attributes.Get("busy timeout");
-    char* end = nullptr;
-    long value = std::strtol(text.c_str(), &end, 10);
-    if (text.empty() || *end != '\0' || value < 0 || value > 600000) {
-      *reason = "Busy Timeout must be a number of milliseconds from 0 to 600000";
-      return false;
-    }
-    timeout = static_cast<int>(value);
-  }
+  int timeout = 0;
+  if (!BusyTimeout(attributes, &timeout, reason)) return false;
   db.setConnectOptions(QString("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(timeout));
   db.setDatabaseName(QText(SqliteOpenUri(path)));
   return true;
@@ -195,6 +200,7 @@ void Connection::Release() {
     db.close();
   }
   QSqlDatabase::removeDatabase(name_);
+  sqliteFile_.clear();
   open_ = false;
 }
 
@@ -239,6 +245,10 @@ com::HRESULT Connection::Open(std::string_view connectionString, std::string_vie
   if (hr != com::S_OK) {
     QSqlDatabase::removeDatabase(name_);
     return hr;
+  }
+  if (driver_ == "QSQLITE") {
+    sqliteFile_ = attributes.Get("data source");
+    BusyTimeout(attributes, &busyTimeoutMs_, &reason);
   }
   open_ = true;
   if (driver_ == "QPSQL") {

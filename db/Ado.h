@@ -69,6 +69,11 @@ class Connection final : public std::enable_shared_from_this<Connection> {
   // open; drop the copy and every query made on it before Close.
   QSqlDatabase Database() const;
   const std::string& DriverName() const { return driver_; }
+  // The database file and busy timeout of an open SQLite connection, for
+  // code that reads the same file through SQLite's own library; empty for
+  // other providers.
+  const std::string& SqliteFile() const { return sqliteFile_; }
+  int BusyTimeoutMs() const { return busyTimeoutMs_; }
 
   const ComError& LastError() const { return lastError_; }
   // Records a failure of a statement run on Database().
@@ -80,6 +85,8 @@ class Connection final : public std::enable_shared_from_this<Connection> {
 
   QString name_;
   std::string driver_;
+  std::string sqliteFile_;
+  int busyTimeoutMs_ = 0;
   bool open_ = false;
   int socket_ = -1;  // of a server connection, while open
   ComError lastError_;

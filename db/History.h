@@ -63,8 +63,10 @@ struct HistoryResult {
 std::shared_ptr<ado::Connection> OpenHistoryDatabase(std::string_view path, std::string* reason);
 
 // Reads the rows of the request's items whose local time (the six time
-// columns) lies in the period, in any order the database returns them.
-// False, with the database's reason in *reason, when the query fails.
+// columns) lies in the period, in any order the database returns them. A
+// SQLite file is read on a read-only connection of its own that waits for
+// a writer's lock as long as connection's busy timeout. False, with the
+// database's reason in *reason, when the query fails.
 bool ReadHistory(ado::Connection& connection, const HistoryRequest& request, HistoryResult* result,
                  std::string* reason);
 

@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <future>
+#include <thread>
 
 #include "db/History.h"
 #include "tests/db/DbFixture.h"
@@ -148,6 +152,97 @@ TEST(History, SqliteRowsOverMidnightComeBackInTimeOrderWithTheirQuality) {
   EXPECT_FALSE(reason.empty());
 }
 
+// How the Value text of a number row is read, the same from both
+// databases.
+struct ValueCase {
+  const char* text;
+  bool number;
+  double value;
+};
+constexpr ValueCase kValueCases[] = {
+    {"12.5", true, 12.5},  {" 7 ", true, 7},          {"+3", true, 3},
+    {"-2e3", true, -2000}, {"-inf", true, -INFINITY}, {"nan", true, NAN},
+    {"+-1", false, 0},     {"12abc", false, 0},       {"", false, 0},
+    {"abc", false, 0},  // SQLite's CAST once drew this as 0
+};
+
+std::string ValueRows() {
+  std::string sql;
+  for (std::size_t i = 0; i < std::size(kValueCases); ++i)
+    sql += "INSERT INTO OPCvalues VALUES (" + std::to_string(i) + ",'Flow','double',3,0," +
+           std::to_string(i) + ",7,12,2026,'" + kValueCases[i].text + "','Good');\n";
+  return sql;
+}
+
+void CheckValues(ado::Connection& db) {
+  HistoryRequest request{{"Flow"}, Local(7, 3, 0, 0), Local(7, 3, 1, 0), 100};
+  HistoryResult result;
+  std::string reason;
+  ASSERT_TRUE(ReadHistory(db, request, &result, &reason)) << reason;
+  const ItemHistory& h = result.items.at(0);
+  EXPECT_EQ(h.rows, static_cast<long>(std::size(kValueCases)));
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < std::size(kValueCases); ++i) {
+    const ValueCase& c = kValueCases[i];
+    SCOPED_TRACE(std::string("value '") + c.text + "'");
+    const bool drawn = next < h.points.size() && h.points[next].ms == Local(7, 3, 0, int(i));
+    ASSERT_EQ(drawn, c.number);
+    if (!drawn) continue;
+    const double v = h.points[next++].value;
+    EXPECT_TRUE(std::isnan(c.value) ? std::isnan(v) : v == c.value) << v;
+  }
+  EXPECT_EQ(h.textRows, static_cast<long>(std::size(kValueCases) - next));
+}
+
+TEST(History, SqliteValueTextsReadAsNumbersOrText) {
+  testing::TempDir dir;
+  const std::string path = dir.File("values.db");
+  ASSERT_TRUE(testing::MakeOpcValuesDatabase(path));
+  {
+    testing::SqlPeek peek(path);
+    for (const QString& row : QString::fromStdString(ValueRows()).split('\n', Qt::SkipEmptyParts))
+      ASSERT_TRUE(peek.Exec(row));
+  }
+  std::string reason;
+  auto db = OpenHistoryDatabase(path, &reason);
+  ASSERT_TRUE(db) << reason;
+  CheckValues(*db);
+}
+
+// A recorder's lock on the file is waited for up to the connection's busy
+// timeout; past it, SQLite's reason reaches the operator.
+TEST(History, SqliteReadWaitsForAWriterUpToTheBusyTimeout) {
+  testing::TempDir dir;
+  const std::string path = dir.File("busy.db");
+  ASSERT_TRUE(testing::MakeOpcValuesDatabase(path));
+  const struct {
+    int timeoutMs, heldMs;
+    bool ok;
+  } cases[] = {{10000, 300, true}, {0, 1000, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.timeoutMs);
+    auto db = std::make_shared<ado::Connection>();
+    ASSERT_EQ(db->Open("Provider=SQLite;Data Source=" + path +
+                           ";Busy Timeout=" + std::to_string(c.timeoutMs),
+                       "", ""),
+              com::S_OK);
+    std::promise<void> locked;
+    std::thread writer([&] {
+      testing::SqlPeek peek(path);
+      peek.Exec("BEGIN EXCLUSIVE");
+      locked.set_value();
+      std::this_thread::sleep_for(std::chrono::milliseconds(c.heldMs));
+      peek.Exec("COMMIT");
+    });
+    locked.get_future().wait();
+    HistoryResult result;
+    std::string reason;
+    EXPECT_EQ(ReadHistory(*db, {{"Flow"}, 0, Local(7, 3, 0, 0), 10}, &result, &reason), c.ok);
+    EXPECT_EQ(reason.starts_with("database is locked"), !c.ok) << reason;
+    writer.join();
+  }
+}
+
 class PgHistory : public testing::PgDatabaseTest {
  protected:
   PgHistory() : PgDatabaseTest("hist") {}
@@ -161,6 +256,15 @@ TEST_F(PgHistory, ServerRowsOverMidnightComeBackInTimeOrderWithTheirQuality) {
   auto db = OpenHistoryDatabase(cluster_->ConnectionFile(dir.path(), name_), &reason);
   ASSERT_TRUE(db) << reason;
   CheckCases(*db);
+}
+
+TEST_F(PgHistory, ServerValueTextsReadAsNumbersOrText) {
+  Sql(ValueRows());
+  testing::TempDir dir;
+  std::string reason;
+  auto db = OpenHistoryDatabase(cluster_->ConnectionFile(dir.path(), name_), &reason);
+  ASSERT_TRUE(db) << reason;
+  CheckValues(*db);
 }
 
 }  // namespace
