@@ -1,5 +1,6 @@
 // The stub of IEnumOPCItemAttributes.
 #include "dcom/Runtime.h"
+#include "dcom/opc/EnumStub.h"
 #include "dcom/opc/OpcNdr.h"
 #include "dcom/opc/Stubs.h"
 
@@ -10,16 +11,12 @@ using namespace stub;
 
 namespace {
 
-enum : std::uint16_t { kNext = 3, kSkip, kReset, kClone };
-
-constexpr ULONG kMaxBatch = 4096;
-
 std::uint32_t Next(StubCall& call, IEnumOPCItemAttributes* records) {
   ULONG celt = call.in.U32();
   if (!call.in.ok()) return kFaultBadStubData;
   OPCITEMATTRIBUTES* array = nullptr;
   ULONG fetched = 0;
-  HRESULT hr = celt > kMaxBatch ? E_INVALIDARG : records->Next(celt, &array, &fetched);
+  HRESULT hr = celt > kMaxEnumBatch ? E_INVALIDARG : records->Next(celt, &array, &fetched);
   if (fetched > celt) fetched = 0;
   HRESULT written = WriteItemAttributes(call.out, array, fetched);
   FreeItemAttributes(array, array ? fetched : 0);
@@ -36,29 +33,7 @@ std::uint32_t Next(StubCall& call, IEnumOPCItemAttributes* records) {
 }
 
 std::uint32_t Handle(StubCall& call) {
-  auto* records = static_cast<IEnumOPCItemAttributes*>(call.itf);
-  switch (call.opnum()) {
-    case kNext:
-      return Next(call, records);
-    case kSkip: {
-      ULONG n = call.in.U32();
-      if (!call.in.ok()) return kFaultBadStubData;
-      call.out.I32(records->Skip(n));
-      return 0;
-    }
-    case kReset:
-      call.out.I32(records->Reset());
-      return 0;
-    case kClone: {
-      IEnumOPCItemAttributes* copy = nullptr;
-      HRESULT hr = records->Clone(&copy);
-      PutObject(call, copy, IID_IEnumOPCItemAttributes, &hr);
-      call.out.I32(hr);
-      return 0;
-    }
-    default:
-      return kFaultOpRange;
-  }
+  return HandleEnumerator<IEnumOPCItemAttributes>(call, IID_IEnumOPCItemAttributes, Next);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The stub of IEnumString (its remote Next: the strings fetched in a
 // conformant varying array, then their count).
 #include "dcom/Runtime.h"
+#include "dcom/opc/EnumStub.h"
 #include "dcom/opc/Stubs.h"
 #include "platform/com/Memory.h"
 #include "platform/com/Text.h"
@@ -13,17 +14,11 @@ using namespace stub;
 
 namespace {
 
-enum : std::uint16_t { kNext = 3, kSkip, kReset, kClone };
-
-// The most entries one Next may ask for: bounds what one request makes the
-// server hold.
-constexpr ULONG kMaxBatch = 4096;
-
 std::uint32_t Next(StubCall& call, IEnumString* names) {
   ULONG celt = call.in.U32();
   if (!call.in.ok()) return kFaultBadStubData;
   NdrWriter& out = call.out;
-  if (celt > kMaxBatch) {
+  if (celt > kMaxEnumBatch) {
     out.Conformance(celt);
     out.U32(0);
     out.U32(0);
@@ -48,29 +43,7 @@ std::uint32_t Next(StubCall& call, IEnumString* names) {
 }
 
 std::uint32_t Handle(StubCall& call) {
-  auto* names = static_cast<IEnumString*>(call.itf);
-  switch (call.opnum()) {
-    case kNext:
-      return Next(call, names);
-    case kSkip: {
-      ULONG n = call.in.U32();
-      if (!call.in.ok()) return kFaultBadStubData;
-      call.out.I32(names->Skip(n));
-      return 0;
-    }
-    case kReset:
-      call.out.I32(names->Reset());
-      return 0;
-    case kClone: {
-      IEnumString* copy = nullptr;
-      HRESULT hr = names->Clone(&copy);
-      PutObject(call, copy, IID_IEnumString, &hr);
-      call.out.I32(hr);
-      return 0;
-    }
-    default:
-      return kFaultOpRange;
-  }
+  return HandleEnumerator<IEnumString>(call, IID_IEnumString, Next);
 }
 
 }  // namespace
