@@ -72,6 +72,19 @@ TrendWindow::TrendWindow(TrendWindowOptions options, QWidget* parent)
 
 TrendWindow::~TrendWindow() {
   if (options_.live) options_.live->onChanged = nullptr;
+  // The connection ends on the thread that made it; nothing is pumped
+  // while this window is half gone.
+  if (databaseThread_) {
+    const com::CallWaitPump pump = com::GetCallWaitPump();
+    com::SetCallWaitPump(nullptr);
+    databaseThread_->Run([this] { database_.reset(); });
+    com::SetCallWaitPump(pump);
+  }
+}
+
+void TrendWindow::OnDatabaseThread(const std::function<void()>& work) {
+  if (!databaseThread_) databaseThread_ = std::make_unique<com::WorkThread>();
+  databaseThread_->Run(work);
 }
 
 void TrendWindow::BuildControls() {
@@ -306,13 +319,19 @@ void TrendWindow::ShowLive() {
 
 bool TrendWindow::OpenDatabase(const std::string& path) {
   std::string reason;
-  auto connection = OpenHistoryDatabase(path, &reason);
-  if (!connection) {
+  bool opened = false;
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  OnDatabaseThread([&] {
+    auto connection = OpenHistoryDatabase(path, &reason);
+    opened = connection != nullptr;
+    if (opened) database_ = std::move(connection);
+  });
+  QApplication::restoreOverrideCursor();
+  if (!opened) {
     status_->setText(QString("The database %1 cannot be opened: %2")
                          .arg(QString::fromStdString(path), QString::fromStdString(reason)));
     return false;
   }
-  database_ = std::move(connection);
   databaseShown_ = path;
   if (items_.empty()) AddRecordedItems();
   return true;
@@ -322,7 +341,9 @@ bool TrendWindow::OpenDatabase(const std::string& path) {
 void TrendWindow::AddRecordedItems() {
   std::vector<RecordedItem> recorded;
   std::string reason;
-  if (!ReadRecordedItems(*database_, &recorded, &reason)) {
+  bool read = false;
+  OnDatabaseThread([&] { read = ReadRecordedItems(*database_, &recorded, &reason); });
+  if (!read) {
     status_->setText("The recorded items cannot be read: " + QString::fromStdString(reason));
     return;
   }
@@ -359,8 +380,9 @@ void TrendWindow::LoadHistory(qint64 fromMs, qint64 toMs) {
   request.buckets = std::clamp(chart_->width(), 200, 4000);
   HistoryResult result;
   std::string reason;
+  bool ok = false;
   QApplication::setOverrideCursor(Qt::WaitCursor);
-  const bool ok = ReadHistory(*database_, request, &result, &reason);
+  OnDatabaseThread([&] { ok = ReadHistory(*database_, request, &result, &reason); });
   QApplication::restoreOverrideCursor();
   if (!ok) {
     status_->setText("The rows cannot be read: " + QString::fromStdString(reason));

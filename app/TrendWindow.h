@@ -14,6 +14,7 @@
 #include "app/TrendChart.h"
 #include "app/TrendItems.h"
 #include "db/Ado.h"
+#include "platform/com/CallWait.h"
 
 class QComboBox;
 class QDateTimeEdit;
@@ -78,8 +79,12 @@ class TrendWindow final : public QWidget {
   void SetNotes(const QStringList& notes);
   QString Choose(const QString& caption, const QString& filter, bool save);
   qint64 Now() const;
+  // Runs work on the window's database thread, which owns database_; the
+  // window keeps drawing meanwhile (operator input waits for the end).
+  void OnDatabaseThread(const std::function<void()>& work);
 
   TrendWindowOptions options_;
+  std::unique_ptr<com::WorkThread> databaseThread_;
   std::vector<TrendItem> items_;
   std::shared_ptr<ado::Connection> database_;
   std::string databaseShown_;

@@ -11,8 +11,11 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <cmath>
+#include <future>
+#include <thread>
 
 #include "app/TrendWindow.h"
+#include "platform/com/CallWait.h"
 #include "platform/com/Time.h"
 #include "resources/ResourceIds.h"
 #include "tests/app/AppTestSupport.h"
@@ -235,6 +238,30 @@ TEST(Trend, ADayOfHistoryFromTheDatabaseAWindowOpensItself) {
 
   trend.ShowPeriod(TrendPeriod::LastHour);  // the next day: nothing was recorded
   EXPECT_TRUE(trend.notes().contains("The database has no rows")) << trend.notes().toStdString();
+
+  // A recorder holds the file for a moment: the read waits for it on the
+  // window's database thread while the window keeps running.
+  static int pumped = 0;
+  com::SetCallWaitPump([] { ++pumped; });
+  std::promise<void> locked;
+  std::thread recorder([&] {
+    {
+      QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "trend.recorder");
+      db.setDatabaseName(QString::fromStdString(path));
+      db.open();
+      QSqlQuery(db).exec("BEGIN EXCLUSIVE");
+      locked.set_value();
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      QSqlQuery(db).exec("COMMIT");
+    }
+    QSqlDatabase::removeDatabase("trend.recorder");
+  });
+  locked.get_future().wait();
+  trend.ShowPeriod(TrendPeriod::FromTo, dayStart, dayStart + 86400 * 1000LL);
+  recorder.join();
+  com::SetCallWaitPump(nullptr);
+  EXPECT_GT(pumped, 5);
+  EXPECT_EQ(trend.chart()->curves().size(), 3u) << trend.status().toStdString();
 }
 
 }  // namespace
