@@ -8,6 +8,8 @@ namespace tagwell {
 namespace {
 
 constexpr com::DWORD kEuUnitsProperty = 100;
+// Up to this many rows, every row's units are asked.
+constexpr int kUnitsForAllRows = 50;
 
 }  // namespace
 
@@ -47,7 +49,7 @@ std::vector<TrendItem> TrendItemsOf(Client& client) {
     item.kind = KindOfType(record.vtCanonical);
     item.chosen =
         (selected < 0 || selected >= rows || selected == row) && item.kind != CurveKind::NoCurve;
-    item.units = EuUnits(client, item.name);
+    if (item.chosen || rows <= kUnitsForAllRows) item.units = EuUnits(client, item.name);
     items.push_back(std::move(item));
   }
   return items;

@@ -19,7 +19,10 @@ struct TrendItem {
 
 // The rows of the table, the row selected in the Item name column chosen
 // (every row when none is selected). Units are asked of the server's item
-// properties while it is connected; a server without them gives none.
+// properties while it is connected, one call per item: for the chosen
+// rows, and for all of them only in a short table (a remote server would
+// keep the window waiting for a thousand calls); a server without them
+// gives none.
 std::vector<TrendItem> TrendItemsOf(Client& client);
 
 // Item property 100 (EU units) of itemId; "" when there is none.
