@@ -108,21 +108,18 @@ kj::Promise<void> ObjectStub::createEnumerator(CreateEnumeratorContext context) 
 namespace {
 
 // What a read or write handed back, owned until it is in the answer (or
-// dropped with a call the client gave up).
+// dropped with a call the client gave up). It travels between threads on
+// the heap (kj::Own), which also keeps GCC's -O2 flow analysis from seeing
+// an uninitialized value inside the promise's storage.
 struct SyncAnswer {
   HRESULT hr = S_OK;
   OPCITEMSTATE* states = nullptr;
   HRESULT* errors = nullptr;
   DWORD count = 0;
-  SyncAnswer() = default;
   SyncAnswer(HRESULT h, OPCITEMSTATE* s, HRESULT* e, DWORD n)
       : hr(h), states(s), errors(e), count(n) {}
-  SyncAnswer(SyncAnswer&& other) noexcept
-      : hr(other.hr),
-        states(std::exchange(other.states, nullptr)),
-        errors(std::exchange(other.errors, nullptr)),
-        count(other.count) {}
-  SyncAnswer& operator=(SyncAnswer&& other) = delete;
+  SyncAnswer(const SyncAnswer&) = delete;
+  SyncAnswer& operator=(const SyncAnswer&) = delete;
   ~SyncAnswer() {
     if (states) FreeTaskArray(states, count);
     CoTaskMemFree(errors);
@@ -130,7 +127,7 @@ struct SyncAnswer {
 };
 
 template <class Context>
-kj::Promise<void> PutRead(Context& context, SyncAnswer answer) {
+kj::Promise<void> PutRead(Context& context, SyncAnswer& answer) {
   auto results = context.getResults();
   HRESULT marshalled = S_OK;
   if (answer.states) {
@@ -146,16 +143,18 @@ kj::Promise<void> PutRead(Context& context, SyncAnswer answer) {
 // The promise of an answer that another thread gives: the callback may be
 // called on any thread, and at most once matters.
 struct CrossThreadAnswer {
-  kj::Promise<SyncAnswer> promise;
-  std::function<void(SyncAnswer)> give;
+  kj::Promise<kj::Own<SyncAnswer>> promise;
+  std::function<void(HRESULT, OPCITEMSTATE*, HRESULT*, DWORD)> give;
 };
 
 CrossThreadAnswer AwaitAnswer() {
-  auto pair = kj::newPromiseAndCrossThreadFulfiller<SyncAnswer>();
-  auto fulfiller = std::make_shared<kj::Own<kj::CrossThreadPromiseFulfiller<SyncAnswer>>>(
+  auto pair = kj::newPromiseAndCrossThreadFulfiller<kj::Own<SyncAnswer>>();
+  auto fulfiller = std::make_shared<kj::Own<kj::CrossThreadPromiseFulfiller<kj::Own<SyncAnswer>>>>(
       kj::mv(pair.fulfiller));
   return {kj::mv(pair.promise),
-          [fulfiller](SyncAnswer answer) { (*fulfiller)->fulfill(kj::mv(answer)); }};
+          [fulfiller](HRESULT hr, OPCITEMSTATE* states, HRESULT* errors, DWORD count) {
+            (*fulfiller)->fulfill(kj::heap<SyncAnswer>(hr, states, errors, count));
+          }};
 }
 
 }  // namespace
@@ -171,15 +170,16 @@ kj::Promise<void> ObjectStub::read(ReadContext context) {
     asyncIo_->BeginRead(
         source, count, handles.data(),
         [give = answer.give, count](HRESULT hr, OPCITEMSTATE* states, HRESULT* errors) {
-          give(SyncAnswer(hr, states, errors, count));
+          give(hr, states, errors, count);
         });
     return answer.promise.then(
-        [context](SyncAnswer done) mutable { return PutRead(context, kj::mv(done)); });
+        [context](kj::Own<SyncAnswer> done) mutable { return PutRead(context, *done); });
   }
   OPCITEMSTATE* states = nullptr;
   HRESULT* errors = nullptr;
   HRESULT hr = syncIo_->Read(source, count, handles.data(), &states, &errors);
-  return PutRead(context, SyncAnswer(hr, states, errors, count));
+  SyncAnswer done(hr, states, errors, count);
+  return PutRead(context, done);
 }
 
 kj::Promise<void> ObjectStub::write(WriteContext context) {
@@ -202,11 +202,11 @@ kj::Promise<void> ObjectStub::write(WriteContext context) {
     auto answer = AwaitAnswer();
     asyncIo_->BeginWrite(count, handles.data(), values.get(),
                          [give = answer.give, count](HRESULT result, HRESULT* errors) {
-                           give(SyncAnswer(result, nullptr, errors, count));
+                           give(result, nullptr, errors, count);
                          });
-    return answer.promise.then([context](SyncAnswer done) mutable {
-      PutErrors(context.getResults(), std::exchange(done.errors, nullptr), done.count);
-      return Answer(context, done.hr);
+    return answer.promise.then([context](kj::Own<SyncAnswer> done) mutable {
+      PutErrors(context.getResults(), std::exchange(done->errors, nullptr), done->count);
+      return Answer(context, done->hr);
     });
   }
   return ErrorsOnly(context, count, [&](HRESULT** errors) {
