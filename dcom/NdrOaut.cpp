@@ -9,32 +9,10 @@ namespace {
 // SF_TYPE: how the elements of a wireSAFEARRAY travel.
 enum SfType : std::uint32_t { SF_I1 = 16, SF_I2 = 2, SF_I4 = 3, SF_I8 = 20, SF_BSTR = 8 };
 
-// Bytes of a scalar of type vt on the wire; 0 for anything else.
+// Bytes of a scalar of type vt on the wire (its size in memory); 0 for
+// anything else.
 std::size_t ScalarSize(VARTYPE vt) {
-  switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR:
-      return 4;
-    case VT_I8:
-    case VT_UI8:
-    case VT_R8:
-    case VT_DATE:
-    case VT_CY:
-      return 8;
-    default:
-      return 0;
-  }
+  return PlainValueSize(vt);
 }
 
 std::uint32_t SfTypeOf(VARTYPE element) {
