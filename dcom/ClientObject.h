@@ -94,6 +94,11 @@ class RemoteTearOff : public Interface, public TearOffBase {
   }
   // An [out, iid_is(riid)] interface pointer of the answer, into *ppv.
   com::HRESULT TakeObject(NdrReader& in, com::REFIID riid, void** ppv);
+  // A call whose answer is such a pointer and then the HRESULT, after what
+  // readFirst takes: *ppv holds the object only when the call went through.
+  com::HRESULT CallForObject(const com::IID& iid, std::uint16_t opnum,
+                             const std::function<void(NdrWriter&)>& args, com::REFIID riid,
+                             void** ppv, const AnswerReader& readFirst = nullptr);
 
   RemoteObject& owner_;
   IPID ipid_;
@@ -111,6 +116,25 @@ com::HRESULT RemoteTearOff<Interface>::TakeObject(NdrReader& in, com::REFIID rii
     return com::E_FAIL;
   }
   return object->QueryInterface(riid, ppv);
+}
+
+template <class Interface>
+com::HRESULT RemoteTearOff<Interface>::CallForObject(const com::IID& iid, std::uint16_t opnum,
+                                                     const std::function<void(NdrWriter&)>& args,
+                                                     com::REFIID riid, void** ppv,
+                                                     const AnswerReader& readFirst) {
+  *ppv = nullptr;
+  com::HRESULT answer = com::E_FAIL, given = com::S_OK;
+  com::HRESULT hr = Call(iid, opnum, args, [&](NdrReader& in) {
+    if (readFirst) readFirst(in);
+    given = TakeObject(in, riid, ppv);
+    answer = in.I32();
+  });
+  if (com::FAILED(hr) && *ppv) {
+    static_cast<com::IUnknown*>(*ppv)->Release();
+    *ppv = nullptr;
+  }
+  return com::FAILED(hr) ? hr : com::FAILED(given) ? given : answer;
 }
 
 }  // namespace tagwell::dcom

@@ -49,8 +49,7 @@ HRESULT BrowseProxy::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR 
                                       LPENUMSTRING* ppIEnumString) {
   if (!ppIEnumString) return E_POINTER;
   *ppIEnumString = nullptr;
-  HRESULT answer = E_FAIL, given = S_OK;
-  HRESULT hr = Call(
+  return CallForObject(
       IID_IOPCBrowseServerAddressSpace, kBrowseOpcItemIds,
       [&](NdrWriter& w) {
         w.U16(static_cast<std::uint16_t>(dwBrowseFilterType));
@@ -58,15 +57,7 @@ HRESULT BrowseProxy::BrowseOPCItemIDs(OPCBROWSETYPE dwBrowseFilterType, LPCWSTR 
         w.U16(vtDataTypeFilter);
         w.U32(dwAccessRightsFilter);
       },
-      [&](NdrReader& in) {
-        given = TakeObject(in, IID_IEnumString, reinterpret_cast<void**>(ppIEnumString));
-        answer = in.I32();
-      });
-  if (FAILED(hr) && *ppIEnumString) {
-    (*ppIEnumString)->Release();
-    *ppIEnumString = nullptr;
-  }
-  return FAILED(hr) ? hr : FAILED(given) ? given : answer;
+      IID_IEnumString, reinterpret_cast<void**>(ppIEnumString));
 }
 
 HRESULT BrowseProxy::GetItemID(LPWSTR szItemDataID, LPWSTR* szItemID) {
@@ -92,19 +83,10 @@ HRESULT BrowseProxy::GetItemID(LPWSTR szItemDataID, LPWSTR* szItemID) {
 HRESULT BrowseProxy::BrowseAccessPaths(LPCWSTR szItemID, LPENUMSTRING* ppIEnumString) {
   if (!ppIEnumString) return E_POINTER;
   *ppIEnumString = nullptr;
-  HRESULT answer = E_FAIL, given = S_OK;
-  HRESULT hr = Call(
+  return CallForObject(
       IID_IOPCBrowseServerAddressSpace, kBrowseAccessPaths,
-      [&](NdrWriter& w) { PutString(w, szItemID ? szItemID : u""); },
-      [&](NdrReader& in) {
-        given = TakeObject(in, IID_IEnumString, reinterpret_cast<void**>(ppIEnumString));
-        answer = in.I32();
-      });
-  if (FAILED(hr) && *ppIEnumString) {
-    (*ppIEnumString)->Release();
-    *ppIEnumString = nullptr;
-  }
-  return FAILED(hr) ? hr : FAILED(given) ? given : answer;
+      [&](NdrWriter& w) { PutString(w, szItemID ? szItemID : u""); }, IID_IEnumString,
+      reinterpret_cast<void**>(ppIEnumString));
 }
 
 }  // namespace tagwell::dcom::opc

@@ -59,19 +59,9 @@ HRESULT EnumAttributesProxy::Reset() {
 HRESULT EnumAttributesProxy::Clone(IEnumOPCItemAttributes** ppEnumItemAttributes) {
   if (!ppEnumItemAttributes) return E_POINTER;
   *ppEnumItemAttributes = nullptr;
-  HRESULT answer = E_FAIL, given = S_OK;
-  HRESULT hr = Call(
-      IID_IEnumOPCItemAttributes, kClone, [](NdrWriter&) {},
-      [&](NdrReader& in) {
-        given = TakeObject(in, IID_IEnumOPCItemAttributes,
-                           reinterpret_cast<void**>(ppEnumItemAttributes));
-        answer = in.I32();
-      });
-  if (FAILED(hr) && *ppEnumItemAttributes) {
-    (*ppEnumItemAttributes)->Release();
-    *ppEnumItemAttributes = nullptr;
-  }
-  return FAILED(hr) ? hr : FAILED(given) ? given : answer;
+  return CallForObject(
+      IID_IEnumOPCItemAttributes, kClone, [](NdrWriter&) {}, IID_IEnumOPCItemAttributes,
+      reinterpret_cast<void**>(ppEnumItemAttributes));
 }
 
 }  // namespace tagwell::dcom::opc

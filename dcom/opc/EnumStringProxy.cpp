@@ -63,18 +63,9 @@ HRESULT EnumStringProxy::Reset() {
 HRESULT EnumStringProxy::Clone(IEnumString** ppEnum) {
   if (!ppEnum) return E_POINTER;
   *ppEnum = nullptr;
-  HRESULT answer = E_FAIL, given = S_OK;
-  HRESULT hr = Call(
-      IID_IEnumString, kClone, [](NdrWriter&) {},
-      [&](NdrReader& in) {
-        given = TakeObject(in, IID_IEnumString, reinterpret_cast<void**>(ppEnum));
-        answer = in.I32();
-      });
-  if (FAILED(hr) && *ppEnum) {
-    (*ppEnum)->Release();
-    *ppEnum = nullptr;
-  }
-  return FAILED(hr) ? hr : FAILED(given) ? given : answer;
+  return CallForObject(
+      IID_IEnumString, kClone, [](NdrWriter&) {}, IID_IEnumString,
+      reinterpret_cast<void**>(ppEnum));
 }
 
 }  // namespace tagwell::dcom::opc

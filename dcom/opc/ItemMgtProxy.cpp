@@ -137,18 +137,9 @@ HRESULT ItemMgtProxy::SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* 
 HRESULT ItemMgtProxy::CreateEnumerator(REFIID riid, LPUNKNOWN* ppUnk) {
   if (!ppUnk) return E_POINTER;
   *ppUnk = nullptr;
-  HRESULT answer = E_FAIL, given = S_OK;
-  HRESULT hr = Call(
-      IID_IOPCItemMgt, kCreateEnumerator, [&](NdrWriter& w) { w.Guid(riid); },
-      [&](NdrReader& in) {
-        given = TakeObject(in, riid, reinterpret_cast<void**>(ppUnk));
-        answer = in.I32();
-      });
-  if (FAILED(hr) && *ppUnk) {
-    (*ppUnk)->Release();
-    *ppUnk = nullptr;
-  }
-  return FAILED(hr) ? hr : FAILED(given) ? given : answer;
+  return CallForObject(
+      IID_IOPCItemMgt, kCreateEnumerator, [&](NdrWriter& w) { w.Guid(riid); }, riid,
+      reinterpret_cast<void**>(ppUnk));
 }
 
 }  // namespace tagwell::dcom::opc

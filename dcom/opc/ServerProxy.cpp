@@ -41,8 +41,7 @@ HRESULT ServerProxy::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpd
                               REFIID riid, LPUNKNOWN* ppUnk) {
   if (!phServerGroup || !pRevisedUpdateRate || !ppUnk) return E_POINTER;
   *ppUnk = nullptr;
-  HRESULT answer = E_FAIL, given = S_OK;
-  HRESULT hr = Call(
+  return CallForObject(
       IID_IOPCServer, kAddGroup,
       [&](NdrWriter& w) {
         PutString(w, szName ? szName : u"");
@@ -54,18 +53,11 @@ HRESULT ServerProxy::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequestedUpd
         w.U32(dwLCID);
         w.Guid(riid);
       },
+      riid, reinterpret_cast<void**>(ppUnk),
       [&](NdrReader& in) {
         *phServerGroup = in.U32();
         *pRevisedUpdateRate = in.U32();
-        given = TakeObject(in, riid, reinterpret_cast<void**>(ppUnk));
-        answer = in.I32();
       });
-  if (FAILED(hr)) {
-    if (*ppUnk) (*ppUnk)->Release();
-    *ppUnk = nullptr;
-    return hr;
-  }
-  return FAILED(given) ? given : answer;
 }
 
 HRESULT ServerProxy::GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR* ppString) {
@@ -94,22 +86,13 @@ HRESULT ServerProxy::GetErrorString(HRESULT dwError, LCID dwLocale, LPWSTR* ppSt
 HRESULT ServerProxy::GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
   if (!szName || !ppUnk) return E_INVALIDARG;
   *ppUnk = nullptr;
-  HRESULT answer = E_FAIL, given = S_OK;
-  HRESULT hr = Call(
+  return CallForObject(
       IID_IOPCServer, kGetGroupByName,
       [&](NdrWriter& w) {
         PutString(w, szName);
         w.Guid(riid);
       },
-      [&](NdrReader& in) {
-        given = TakeObject(in, riid, reinterpret_cast<void**>(ppUnk));
-        answer = in.I32();
-      });
-  if (FAILED(hr) && *ppUnk) {
-    (*ppUnk)->Release();
-    *ppUnk = nullptr;
-  }
-  return FAILED(hr) ? hr : FAILED(given) ? given : answer;
+      riid, reinterpret_cast<void**>(ppUnk));
 }
 
 HRESULT ServerProxy::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
@@ -146,22 +129,13 @@ HRESULT ServerProxy::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) {
 HRESULT ServerProxy::CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid, LPUNKNOWN* ppUnk) {
   if (!ppUnk) return E_POINTER;
   *ppUnk = nullptr;
-  HRESULT answer = E_FAIL, given = S_OK;
-  HRESULT hr = Call(
+  return CallForObject(
       IID_IOPCServer, kCreateGroupEnumerator,
       [&](NdrWriter& w) {
         w.U16(static_cast<std::uint16_t>(dwScope));
         w.Guid(riid);
       },
-      [&](NdrReader& in) {
-        given = TakeObject(in, riid, reinterpret_cast<void**>(ppUnk));
-        answer = in.I32();
-      });
-  if (FAILED(hr) && *ppUnk) {
-    (*ppUnk)->Release();
-    *ppUnk = nullptr;
-  }
-  return FAILED(hr) ? hr : FAILED(given) ? given : answer;
+      riid, reinterpret_cast<void**>(ppUnk));
 }
 
 }  // namespace tagwell::dcom::opc
