@@ -25,21 +25,10 @@ using namespace std::chrono_literals;
 
 const std::string kClsid = "{6E0C5A1D-3B7F-4C2E-9A41-2F8D7B1C9E53}";
 
-std::vector<std::string> Starting(const std::vector<std::string>& lines, const std::string& head) {
-  std::vector<std::string> out;
-  std::copy_if(lines.begin(), lines.end(), std::back_inserter(out),
-               [&](const std::string& line) { return line.rfind(head, 0) == 0; });
-  return out;
-}
-
 class DcomClient : public ::testing::Test {
  protected:
   void SetUp() override {
-    ::mkdir(work_.File("runtime").c_str(), 0700);
-    ::mkdir(work_.File("config").c_str(), 0700);
-    env_ = {{"XDG_RUNTIME_DIR", work_.File("runtime")},
-            {"XDG_CONFIG_HOME", work_.File("config")},
-            {"QT_QPA_PLATFORM", "offscreen"}};
+    env_ = PrivateEnvironment(work_.path());
     // The server computer's account (the NT hash is that of "password").
     ::mkdir(work_.File("config/tagwell-server").c_str(), 0700);
     const std::string accounts = work_.File("config/tagwell-server/dcom-accounts");

@@ -3,13 +3,15 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <stdexcept>
@@ -182,6 +184,21 @@ std::string Field(const std::string& answer, const std::string& key) {
 long long NowMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+std::vector<std::string> Starting(const std::vector<std::string>& lines, const std::string& head) {
+  std::vector<std::string> out;
+  std::copy_if(lines.begin(), lines.end(), std::back_inserter(out),
+               [&](const std::string& line) { return line.rfind(head, 0) == 0; });
+  return out;
+}
+
+std::map<std::string, std::string> PrivateEnvironment(const std::string& folder) {
+  const std::string runtime = folder + "/runtime", config = folder + "/config";
+  ::mkdir(runtime.c_str(), 0700);
+  ::mkdir(config.c_str(), 0700);
+  return {
+      {"XDG_RUNTIME_DIR", runtime}, {"XDG_CONFIG_HOME", config}, {"QT_QPA_PLATFORM", "offscreen"}};
 }
 
 }  // namespace tagwell::testing

@@ -67,5 +67,11 @@ int CountOf(const std::string& text, const std::string& piece);
 std::string Field(const std::string& answer, const std::string& key);
 // The wall clock in milliseconds, as the driver's recording times.
 long long NowMs();
+// The lines that begin with head.
+std::vector<std::string> Starting(const std::vector<std::string>& lines, const std::string& head);
+// The environment of a child that touches nothing of the operator's: its
+// runtime and settings folders under folder (made, 0700), the offscreen
+// platform.
+std::map<std::string, std::string> PrivateEnvironment(const std::string& folder);
 
 }  // namespace tagwell::testing

@@ -34,22 +34,9 @@ std::string FingerprintIn(const std::string& text) {
   return std::regex_search(text, found, print) ? found.str() : "";
 }
 
-std::vector<std::string> Starting(const std::vector<std::string>& lines, const std::string& head) {
-  std::vector<std::string> out;
-  std::copy_if(lines.begin(), lines.end(), std::back_inserter(out),
-               [&](const std::string& line) { return line.rfind(head, 0) == 0; });
-  return out;
-}
-
 class RemoteClient : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ::mkdir(work_.File("runtime").c_str(), 0700);
-    ::mkdir(work_.File("config").c_str(), 0700);
-    env_ = {{"XDG_RUNTIME_DIR", work_.File("runtime")},
-            {"XDG_CONFIG_HOME", work_.File("config")},
-            {"QT_QPA_PLATFORM", "offscreen"}};
-  }
+  void SetUp() override { env_ = PrivateEnvironment(work_.path()); }
   void TearDown() override {
     if (server_) server_->Terminate();
   }
