@@ -1,22 +1,16 @@
 // The stub of IOPCBrowseServerAddressSpace.
 #include "dcom/Runtime.h"
+#include "dcom/opc/Opnums.h"
 #include "dcom/opc/Stubs.h"
 #include "platform/opcda/OpcDa.h"
 
 namespace tagwell::dcom::opc {
 
 using namespace com;
+using namespace opnum::browse;
 using namespace stub;
 
 namespace {
-
-enum : std::uint16_t {
-  kQueryOrganization = 3,
-  kChangeBrowsePosition,
-  kBrowseOpcItemIds,
-  kGetItemId,
-  kBrowseAccessPaths,
-};
 
 std::uint32_t Handle(StubCall& call) {
   auto* browse = static_cast<IOPCBrowseServerAddressSpace*>(call.itf);

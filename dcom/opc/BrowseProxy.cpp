@@ -1,21 +1,13 @@
 // IOPCBrowseServerAddressSpace over DCOM.
 #include "dcom/opc/ClientProxies.h"
+#include "dcom/opc/Opnums.h"
 
 namespace tagwell::dcom::opc {
 
 using namespace com;
+using namespace opnum::browse;
 
-namespace {
-
-enum : std::uint16_t {
-  kQueryOrganization = 3,
-  kChangeBrowsePosition,
-  kBrowseOpcItemIds,
-  kGetItemId,
-  kBrowseAccessPaths,
-};
-
-}  // namespace
+namespace {}  // namespace
 
 HRESULT BrowseProxy::QueryOrganization(OPCNAMESPACETYPE* pNameSpaceType) {
   if (!pNameSpaceType) return E_POINTER;

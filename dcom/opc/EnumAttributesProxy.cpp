@@ -1,16 +1,14 @@
 // IEnumOPCItemAttributes over DCOM.
 #include "dcom/opc/ClientProxies.h"
 #include "dcom/opc/OpcNdr.h"
+#include "dcom/opc/Opnums.h"
 
 namespace tagwell::dcom::opc {
 
 using namespace com;
+using namespace opnum::enumerator;
 
-namespace {
-
-enum : std::uint16_t { kNext = 3, kSkip, kReset, kClone };
-
-}  // namespace
+namespace {}  // namespace
 
 HRESULT EnumAttributesProxy::Next(ULONG celt, OPCITEMATTRIBUTES** ppItemArray,
                                   ULONG* pceltFetched) {

@@ -1,15 +1,13 @@
 // IEnumString over DCOM.
 #include "dcom/opc/ClientProxies.h"
+#include "dcom/opc/Opnums.h"
 
 namespace tagwell::dcom::opc {
 
 using namespace com;
+using namespace opnum::enumerator;
 
-namespace {
-
-enum : std::uint16_t { kNext = 3, kSkip, kReset, kClone };
-
-}  // namespace
+namespace {}  // namespace
 
 HRESULT EnumStringProxy::Next(ULONG celt, LPOLESTR* rgelt, ULONG* pceltFetched) {
   if (!rgelt || (celt > 1 && !pceltFetched)) return E_POINTER;

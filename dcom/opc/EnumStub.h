@@ -4,11 +4,9 @@
 
 #include "dcom/Runtime.h"
 #include "dcom/Stub.h"
+#include "dcom/opc/Opnums.h"
 
 namespace tagwell::dcom::opc {
-
-// Opnums of every IEnumXXX.
-enum : std::uint16_t { kEnumNext = 3, kEnumSkip, kEnumReset, kEnumClone };
 
 // The most entries one Next may ask for: bounds what one request makes the
 // server hold.
@@ -20,18 +18,18 @@ std::uint32_t HandleEnumerator(StubCall& call, const com::IID& iid,
                                std::uint32_t (*next)(StubCall&, Enum*)) {
   auto* items = static_cast<Enum*>(call.itf);
   switch (call.opnum()) {
-    case kEnumNext:
+    case opnum::enumerator::kNext:
       return next(call, items);
-    case kEnumSkip: {
+    case opnum::enumerator::kSkip: {
       com::ULONG n = call.in.U32();
       if (!call.in.ok()) return kFaultBadStubData;
       call.out.I32(items->Skip(n));
       return 0;
     }
-    case kEnumReset:
+    case opnum::enumerator::kReset:
       call.out.I32(items->Reset());
       return 0;
-    case kEnumClone: {
+    case opnum::enumerator::kClone: {
       Enum* copy = nullptr;
       com::HRESULT hr = items->Clone(&copy);
       stub::PutObject(call, copy, iid, &hr);

@@ -1,24 +1,16 @@
 // The stub of IOPCItemMgt.
 #include "dcom/Runtime.h"
 #include "dcom/opc/OpcNdr.h"
+#include "dcom/opc/Opnums.h"
 #include "dcom/opc/Stubs.h"
 
 namespace tagwell::dcom::opc {
 
 using namespace com;
+using namespace opnum::item_mgt;
 using namespace stub;
 
 namespace {
-
-enum : std::uint16_t {
-  kAddItems = 3,
-  kValidateItems,
-  kRemoveItems,
-  kSetActiveState,
-  kSetClientHandles,
-  kSetDatatypes,
-  kCreateEnumerator,
-};
 
 std::uint32_t AddOrValidate(StubCall& call, IOPCItemMgt* items) {
   DWORD count = call.in.U32();

@@ -1,24 +1,14 @@
 // IOPCItemMgt over DCOM.
 #include "dcom/opc/ClientProxies.h"
 #include "dcom/opc/OpcNdr.h"
+#include "dcom/opc/Opnums.h"
 
 namespace tagwell::dcom::opc {
 
 using namespace com;
+using namespace opnum::item_mgt;
 
-namespace {
-
-enum : std::uint16_t {
-  kAddItems = 3,
-  kValidateItems,
-  kRemoveItems,
-  kSetActiveState,
-  kSetClientHandles,
-  kSetDatatypes,
-  kCreateEnumerator,
-};
-
-}  // namespace
+namespace {}  // namespace
 
 namespace {
 

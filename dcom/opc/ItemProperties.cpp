@@ -1,6 +1,7 @@
 // The stub of IOPCItemProperties.
 #include "dcom/NdrOaut.h"
 #include "dcom/Runtime.h"
+#include "dcom/opc/Opnums.h"
 #include "dcom/opc/Stubs.h"
 #include "platform/com/Memory.h"
 #include "platform/com/Text.h"
@@ -9,11 +10,10 @@
 namespace tagwell::dcom::opc {
 
 using namespace com;
+using namespace opnum::item_properties;
 using namespace stub;
 
 namespace {
-
-enum : std::uint16_t { kQueryAvailableProperties = 3, kGetItemProperties, kLookupItemIds };
 
 // [out, size_is(,n)] LPWSTR**: the array and its strings, freed here.
 void PutStrings(NdrWriter& w, LPWSTR* texts, std::uint32_t n) {

@@ -2,14 +2,14 @@
 #include "dcom/NdrOaut.h"
 #include "dcom/opc/ClientProxies.h"
 #include "dcom/opc/OpcNdr.h"
+#include "dcom/opc/Opnums.h"
 
 namespace tagwell::dcom::opc {
 
 using namespace com;
+using namespace opnum::item_properties;
 
 namespace {
-
-enum : std::uint16_t { kQueryAvailableProperties = 3, kGetItemProperties, kLookupItemIds };
 
 // [out, size_is(,n)] LPWSTR**: task-allocator strings in a task array.
 LPWSTR* TakeStrings(NdrReader& in, std::uint32_t n) {

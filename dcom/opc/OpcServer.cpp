@@ -3,23 +3,16 @@
 #include "dcom/NdrOaut.h"
 #include "dcom/Runtime.h"
 #include "dcom/opc/OpcNdr.h"
+#include "dcom/opc/Opnums.h"
 #include "dcom/opc/Stubs.h"
 
 namespace tagwell::dcom::opc {
 
 using namespace com;
+using namespace opnum::server;
 using namespace stub;
 
 namespace {
-
-enum : std::uint16_t {
-  kAddGroup = 3,
-  kGetErrorString,
-  kGetGroupByName,
-  kGetStatus,
-  kRemoveGroup,
-  kCreateGroupEnumerator,
-};
 
 struct GroupRequest {
   std::u16string name;

@@ -1,24 +1,15 @@
 // IOPCServer over DCOM, and what the proxies share.
 #include "dcom/opc/ClientProxies.h"
 #include "dcom/opc/OpcNdr.h"
+#include "dcom/opc/Opnums.h"
 #include "platform/com/Text.h"
 
 namespace tagwell::dcom::opc {
 
 using namespace com;
+using namespace opnum::server;
 
-namespace {
-
-enum : std::uint16_t {
-  kAddGroup = 3,
-  kGetErrorString,
-  kGetGroupByName,
-  kGetStatus,
-  kRemoveGroup,
-  kCreateGroupEnumerator,
-};
-
-}  // namespace
+namespace {}  // namespace
 
 void PutString(NdrWriter& w, LPCWSTR text) {
   w.WideString(WideView(text));

@@ -4,16 +4,16 @@
 #include "dcom/NdrOaut.h"
 #include "dcom/Runtime.h"
 #include "dcom/opc/OpcNdr.h"
+#include "dcom/opc/Opnums.h"
 #include "dcom/opc/Stubs.h"
 
 namespace tagwell::dcom::opc {
 
 using namespace com;
+using namespace opnum::sync_io;
 using namespace stub;
 
 namespace {
-
-enum : std::uint16_t { kRead = 3, kWrite };
 
 std::uint32_t Read(StubCall& call, IOPCSyncIO* io) {
   auto source = static_cast<OPCDATASOURCE>(call.in.U16());

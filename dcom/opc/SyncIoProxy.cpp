@@ -2,16 +2,14 @@
 #include "dcom/NdrOaut.h"
 #include "dcom/opc/ClientProxies.h"
 #include "dcom/opc/OpcNdr.h"
+#include "dcom/opc/Opnums.h"
 
 namespace tagwell::dcom::opc {
 
 using namespace com;
+using namespace opnum::sync_io;
 
-namespace {
-
-enum : std::uint16_t { kRead = 3, kWrite };
-
-}  // namespace
+namespace {}  // namespace
 
 HRESULT SyncIoProxy::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
                           OPCITEMSTATE** ppItemValues, HRESULT** ppErrors) {
