@@ -76,11 +76,12 @@ kj::Promise<void> ObjectStub::describeBranches(DescribeBranchesContext context) 
   auto params = context.getParams();
   auto names = params.getNames();
   if (names.size() > kMostBranchesPerCall) return Fail(context, E_INVALIDARG);
-  std::vector<WideArg> wide(names.size());
-  for (unsigned i = 0; i < names.size(); ++i)
-    if (!wide[i].Assign(true, names[i])) return Fail(context, E_INVALIDARG);
   std::vector<std::u16string> wanted;
-  for (WideArg& name : wide) wanted.emplace_back(name.get());
+  for (auto name : names) {
+    WideArg text;
+    if (!text.Assign(true, name)) return Fail(context, E_INVALIDARG);
+    wanted.emplace_back(text.get());
+  }
   std::vector<BranchContents> described;
   DescribeBranchesAt(*browse_.Get(), wanted, params.getLeafLimit(), &described);
   auto out = context.getResults().initBranches(names.size());
